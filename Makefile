@@ -1,0 +1,49 @@
+# The two set-up commands of the README: `make demo` and `make test`.
+# Each installs the Debian packages it needs when they are missing.
+
+BUILD_DEBS := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
+SANITIZE_DEBS := clang libclang-rt-14-dev
+BENCH_DEBS := libbenchmark-dev
+SCREENSHOT_DEBS := xvfb imagemagick
+
+.PHONY: test sanitize bench demo screenshot format clean
+
+# Installs what is missing as root, else names the exact command and stops.
+define need
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing $$missing"; \
+	    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run: sudo apt-get install -y --no-install-recommends" $$missing; exit 1; \
+	  fi; \
+	fi
+endef
+
+test:
+	$(call need,$(BUILD_DEBS))
+	cmake --preset default
+	cmake --build --preset default
+	ctest --preset default
+
+sanitize:
+	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
+bench:
+	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
+	cmake --preset bench
+	cmake --build --preset bench
+	cmake --build --preset bench --target run_benchmarks
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+namespace kelvo {
+
+// The form's controls that a transfer reads or writes.
+enum class Control {
+  FileEdit,
+  PortCombo,
+  StartAddressCombo,
+  DeviceTypeCombo,
+  LogEdit,
+  BlockField,
+  ErrorsField,
+  StartButton,
+  HaltButton,
+  AddressField,
+  ChecksumField,
+  ResponseDelayEdit,
+};
+
+// How a transfer reaches the form. Every call completes before it returns, so a transfer sees
+// the form as its own writes left it. Behind the window each call is carried out by the window
+// thread; behind the command line and the tests it is plain memory.
+class ControlPointers {
+ public:
+  virtual ~ControlPointers() = default;
+
+  virtual std::string ReadText(Control control) = 0;
+  // Replaces the whole text; on LogEdit this starts the log afresh.
+  virtual void SetText(Control control, const std::string& text) = 0;
+  virtual void EnableButton(Control button, bool enabled) = 0;
+
+  // The log: text appended without a line break, a line break (CR LF), and both.
+  virtual void LogAppend(const std::string& text) = 0;
+  virtual void LogNewLine() = 0;
+  virtual void LogLine(const std::string& text) = 0;
+};
+
+}  // namespace kelvo

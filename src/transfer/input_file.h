@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kelvo {
+
+// The image or script file of a transfer, opened for reading only and locked so that no other
+// Kelvo takes it meanwhile. A default-constructed file is the invalid handle.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+
+  static InputFile Open(const std::string& path);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  std::uint64_t Size() const;
+  // Reads on from the current position until buffer is full or the file ends; returns the
+  // count read. A failed read returns what came before it and sets Failed().
+  std::size_t Read(std::span<std::uint8_t> buffer);
+  bool Failed() const { return failed_; }
+  void Close();
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+}  // namespace kelvo

@@ -1,0 +1,7 @@
+#include "transfer/run_script.h"
+
+namespace kelvo {
+
+TransferOutcome RunScript(TransferContext&) { return TransferOutcome::kComplete; }
+
+}  // namespace kelvo

@@ -1,0 +1,82 @@
+#include "transfer/transfer_frame.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+
+#include "transfer/input_file.h"
+#include "transfer/response_delay.h"
+#include "transfer/run_script.h"
+#include "transfer/time_lines.h"
+#include "transfer/upload_image.h"
+
+namespace kelvo {
+
+TransferKind ChooseTransfer(const std::string& file_path) {
+  // Operators may type Windows paths, so both separators end a folder name.
+  const std::size_t name_start = file_path.find_last_of("/\\");
+  const std::string name =
+      name_start == std::string::npos ? file_path : file_path.substr(name_start + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return TransferKind::kUploadImage;
+  std::string extension = name.substr(dot);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".scr" ? TransferKind::kRunScript : TransferKind::kUploadImage;
+}
+
+TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState& shared,
+                           PortTap* tap) {
+  form.EnableButton(Control::StartButton, false);
+  form.EnableButton(Control::HaltButton, true);
+  shared.HaltRequested.store(0);
+  form.SetText(Control::LogEdit, "Starting");
+  form.LogNewLine();
+  const std::time_t start = std::time(nullptr);
+  form.LogLine(TimeLine(start));
+
+  const std::string delay_text = form.ReadText(Control::ResponseDelayEdit);
+  const std::uint16_t delay = ResponseDelayFromText(delay_text);
+  shared.ResponseDelay.store(delay);
+  if (delay != 0) form.LogLine("Response Delay set to " + delay_text + " ms");
+
+  const std::string device_type = form.ReadText(Control::DeviceTypeCombo);
+  const std::string port_name = form.ReadText(Control::PortCombo);
+  const std::string file_path = form.ReadText(Control::FileEdit);
+  const std::string start_address = form.ReadText(Control::StartAddressCombo);
+
+  TransferResult result;
+  form.LogAppend("Opening Port " + port_name + " . . . ");
+  SerialPort port = OpenLoaderPort(port_name);
+  if (!port.IsOpen()) {
+    form.LogLine("Failed");
+    result.port_error = port.Error();
+  } else {
+    form.LogLine("Opened");
+    port.SetTap(tap);
+    form.LogAppend("Opening File " + file_path + " . . . ");
+    InputFile file = InputFile::Open(file_path);
+    if (!file.IsOpen()) {
+      form.LogLine("Failed");
+    } else {
+      form.LogLine("Opened");
+      TransferContext context{form,      shared,      port,      file,
+                              device_type, port_name, file_path, start_address};
+      result.outcome =
+          kind == TransferKind::kUploadImage ? UploadImage(context) : RunScript(context);
+    }
+    file.Close();
+    form.LogLine("Closing Port");
+    if (kind == TransferKind::kUploadImage) {
+      const std::time_t end = std::time(nullptr);
+      form.LogLine(TimeLine(end));
+      form.LogLine(ElapsedLine(end - start));
+    }
+    port.Close();
+  }
+  form.EnableButton(Control::StartButton, true);
+  form.EnableButton(Control::HaltButton, false);
+  return result;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "transfer/control_pointers.h"
+#include "transfer/shared_state.h"
+#include "transfer/transfer_frame.h"
+
+namespace kelvo {
+
+// Start and Halt: runs one transfer at a time on a worker thread of its own at the lowest
+// priority. Workers keep the form and the shared state alive, so the launcher may go away while
+// one runs; the form must then stop forwarding to a window that is gone.
+class TransferLauncher {
+ public:
+  TransferLauncher(std::shared_ptr<ControlPointers> form, std::shared_ptr<SharedState> shared,
+                   PortTap* tap = nullptr);
+
+  // Reads FileEdit, picks the body and starts it; does nothing while a transfer is starting or
+  // running. True when it started one.
+  bool Start();
+  void Halt();
+  bool Busy() const;
+
+  // Waits for the transfer started last and returns how it ended. Never call it on the thread
+  // that carries out the form's calls: the worker may be waiting for that very thread.
+  TransferResult Wait();
+
+ private:
+  struct Run;
+  std::shared_ptr<ControlPointers> form_;
+  std::shared_ptr<SharedState> shared_;
+  PortTap* tap_;
+  std::shared_ptr<Run> last_run_;
+  std::shared_ptr<std::atomic<bool>> busy_;
+};
+
+// Lowers the calling thread to the lowest scheduling priority.
+void LowerThisThreadPriority();
+
+}  // namespace kelvo
