@@ -1,0 +1,7 @@
+#include "window/loader_app.h"
+
+int main() {
+  kelvo::LoaderApp app;
+  app.InitInstance();
+  return 0;
+}

@@ -1,0 +1,119 @@
+#include "window/main_dialog.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QUrl>
+#include <utility>
+
+#include "forms.h"
+#include "window/about_dialog.h"
+#include "window/form_builder.h"
+#include "window/log_pane.h"
+#include "window/window_form.h"
+
+namespace kelvo {
+namespace {
+
+// The form's identifiers of the controls a transfer reaches, in the order of Control.
+constexpr int kControlIds[kControlCount] = {1004, 1002, 1005, 1008, 1010, 1012,
+                                            1011, 1006, 1013, 1014, 1015, 1016};
+constexpr int kBrowseButton = 1001;
+constexpr int kStartButton = 1006;
+constexpr int kHaltButton = 1013;
+constexpr int kHelpButton = 1017;
+constexpr int kFileEdit = 1004;
+constexpr int kLogEdit = 1010;
+
+constexpr char kHelpFileName[] = "KelvoHelp.rtf";
+
+}  // namespace
+
+MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()) {
+  const QHash<int, QWidget*> controls = BuildForm(*this, forms::kMainForm);
+
+  // The window manager's menu is out of reach here, so the About entry lives in the form's own
+  // context menu: a right click on the form, or Shift+F10 anywhere in it.
+  auto* form_menu_key = new QAction(this);
+  form_menu_key->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+  connect(form_menu_key, &QAction::triggered, this, [this] {
+    QWidget* focus = focusWidget() ? focusWidget() : this;
+    ShowFormMenu(focus->mapToGlobal(focus->rect().center()));
+  });
+  addAction(form_menu_key);
+
+  QIcon icon;
+  icon.addFile(":/kelvo-32.png", QSize(32, 32));
+  icon.addFile(":/kelvo-16.png", QSize(16, 16));
+  setWindowIcon(icon);
+
+  std::array<QWidget*, kControlCount> bound{};
+  for (std::size_t i = 0; i < kControlCount; ++i) bound[i] = controls.value(kControlIds[i]);
+  file_edit_ = qobject_cast<QLineEdit*>(controls.value(kFileEdit));
+  form_ =
+      std::make_shared<WindowForm>(*this, bound, *qobject_cast<LogPane*>(controls.value(kLogEdit)));
+  launcher_ = std::make_unique<TransferLauncher>(form_, shared_);
+
+  shared_->clock.Reset();
+  tick_timer_.setObjectName("TickTimer");
+  tick_timer_.setTimerType(Qt::PreciseTimer);
+  tick_timer_.setInterval(Clock::kTickMs);
+  connect(&tick_timer_, &QTimer::timeout, this, [this] { shared_->clock.Tick(); });
+  tick_timer_.start();
+
+  connect(qobject_cast<QPushButton*>(controls.value(kBrowseButton)), &QPushButton::clicked, this,
+          &MainDialog::Browse);
+  connect(qobject_cast<QPushButton*>(controls.value(kStartButton)), &QPushButton::clicked, this,
+          [this] { launcher_->Start(); });
+  connect(qobject_cast<QPushButton*>(controls.value(kHaltButton)), &QPushButton::clicked, this,
+          [this] { launcher_->Halt(); });
+  connect(qobject_cast<QPushButton*>(controls.value(kHelpButton)), &QPushButton::clicked, this,
+          &MainDialog::Help);
+  file_edit_->setFocus();
+}
+
+MainDialog::~MainDialog() {
+  form_->Detach();
+}
+
+void MainDialog::accept() {
+  QDialog::accept();
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  ShowFormMenu(event->globalPos());
+}
+
+void MainDialog::ShowFormMenu(const QPoint& at) {
+  QMenu menu(this);
+  QAction* about = menu.addAction(QString::fromLocal8Bit(forms::kAboutEntry));
+  if (menu.exec(at) == about) ShowAbout();
+}
+
+void MainDialog::ShowAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void MainDialog::Browse() {
+  // Opens on the file that FileEdit names; choosing a file never changes the current
+  // directory, against which the settings and help files resolve.
+  QFileDialog dialog(this, QString(), file_edit_->text());
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({"BIN Files (*.bin)", "Scripts (*.scr)"});
+  dialog.setDefaultSuffix("bin");
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    file_edit_->setText(dialog.selectedFiles().constFirst());
+  }
+}
+
+void MainDialog::Help() {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(kHelpFileName)));
+}
+
+}  // namespace kelvo
