@@ -180,31 +180,6 @@ TEST_F(SettingsFile, DelayTextIsSavedAsItsLow16BitsAndComesBackAsTheirValue) {
   }
 }
 
-TEST_F(SettingsFile, FormRoundTripAndFileSize) {
-  const std::string path300(300, 'p');
-  const std::string path256(256, 'q');
-  struct Case {
-    FormTexts saved;
-    FormTexts loaded;
-    std::size_t size;
-  };
-  for (const Case& c : {Case{{"COM10", path300, "0x2000", "zarqx", "250"},
-                             {"", path300.substr(0, 44), "0x2000", "ZARQ 40 - 580", "250"},
-                             9 + 44 + 6},
-                        Case{{"COM", path256, "", "ZARQX", "0"}, {"COM", "", "", "ZARQX", "0"}, 9},
-                        Case{{"", "fw.scr", "0x8000", "ZARQ 40 - 580", "15"},
-                             {"", "fw.scr", "0x8000", "ZARQ 40 - 580", "15"},
-                             9 + 6 + 6}}) {
-    SCOPED_TRACE(testing::Message() << c.saved);
-    Fill(form_, c.saved);
-    SaveSettings(form_, delay_, path_);
-    EXPECT_EQ(fs::file_size(path_), c.size);
-    MemoryForm loaded;
-    LoadSettings(loaded, delay_, path_);
-    EXPECT_EQ(TextsOf(loaded), c.loaded);
-  }
-}
-
 TEST_F(SettingsFile, FileEndingBeforeTheDelayKeepsResponseDelay) {
   WriteBytes(path_, Bytes(kExampleFile.begin(), kExampleFile.end() - 1));
   delay_ = 55;
