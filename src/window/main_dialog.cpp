@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "forms.h"
+#include "settings/settings_file.h"
 #include "window/about_dialog.h"
 #include "window/form_builder.h"
 #include "window/log_pane.h"
@@ -34,7 +35,7 @@ constexpr char kHelpFileName[] = "KelvoHelp.rtf";
 
 }  // namespace
 
-MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()) {
+MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_(this) {
   const QHash<int, QWidget*> controls = BuildForm(*this, forms::kMainForm);
 
   // The window manager's menu is out of reach here, so the About entry lives in the form's own
@@ -59,6 +60,7 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()) {
       std::make_shared<WindowForm>(*this, bound, *qobject_cast<LogPane*>(controls.value(kLogEdit)));
   launcher_ = std::make_unique<TransferLauncher>(form_, shared_);
 
+  LoadSettings(*form_, shared_->ResponseDelay);
   shared_->clock.Reset();
   tick_timer_.setObjectName("TickTimer");
   tick_timer_.setTimerType(Qt::PreciseTimer);
@@ -82,6 +84,7 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::accept() {
+  SaveSettings(*form_, shared_->ResponseDelay);
   QDialog::accept();
 }
 
