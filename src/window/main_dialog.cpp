@@ -39,9 +39,9 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   const QHash<int, QWidget*> controls = BuildForm(*this, forms::kMainForm);
 
   // The window manager's menu is out of reach here, so the About entry lives in the form's own
-  // context menu: a right click on the form, or Shift+F10 anywhere in it.
+  // context menu: a right click on the form, or the Menu key or Shift+F10 anywhere in it.
   auto* form_menu_key = new QAction(this);
-  form_menu_key->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+  form_menu_key->setShortcuts({QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)});
   connect(form_menu_key, &QAction::triggered, this, [this] {
     QWidget* focus = focusWidget() ? focusWidget() : this;
     ShowFormMenu(focus->mapToGlobal(focus->rect().center()));

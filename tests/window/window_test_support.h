@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -56,10 +57,19 @@ void WhenModalOpens(std::function<void(Modal*)> action) {
   poll->start(5);
 }
 
-// Processes events until done() holds or the limit runs out; true if it held.
+// Runs an event loop until done() holds or the limit runs out; true if it held. The loop wakes
+// for every event, so a worker's calls to the window are served as fast as the window would.
 inline bool ProcessEventsUntil(const std::function<bool()>& done,
                                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+  poll.start(1);
+  if (!done()) loop.exec();
+  return done();
 }
 
 // Runs action on the first popup (a context menu) to appear.
