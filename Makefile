@@ -42,6 +42,13 @@ bench:
 	cmake --build --preset bench
 	cmake --build --preset bench --target run_benchmarks
 
+# The window under a virtual X server, as docs/screenshot.png.
+screenshot:
+	$(call need,$(BUILD_DEBS) $(SCREENSHOT_DEBS))
+	cmake --preset default
+	cmake --build --preset default --target kelvo
+	tools/screenshot.sh build/default/src/window/kelvo docs/screenshot.png
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

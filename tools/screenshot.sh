@@ -9,12 +9,13 @@ trap 'rm -rf "$workdir"' EXIT
 cd "$workdir"
 xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" bash -c '
   "$1" & pid=$!
+  trap "kill $pid" EXIT
+  # The window takes a moment to appear and paint; import fails until it exists.
   for _ in $(seq 50); do
-    xwininfo -name "Harvenor - Kelvo " >/dev/null 2>&1 && break
-    sleep 0.1
+    sleep 0.2
+    import -window "Harvenor - Kelvo " "$2" 2>/dev/null && exit 0
   done
-  sleep 1
-  import -window "Harvenor - Kelvo " "$2"
-  kill "$pid"
+  echo "The window did not appear" >&2
+  exit 1
 ' screenshot "$program" "$output"
 echo "Wrote $output"
