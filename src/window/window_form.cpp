@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QThread>
 
 #include "window/log_pane.h"
 
@@ -23,7 +22,7 @@ QString FromBytes(const std::string& text) {
 
 WindowForm::WindowForm(QWidget& window, const std::array<QWidget*, kControlCount>& controls,
                        LogPane& log)
-    : window_thread_(window.thread()),
+    : window_thread_(std::this_thread::get_id()),
       link_(std::make_shared<Link>()),
       controls_(controls),
       log_(log) {
@@ -39,7 +38,7 @@ void WindowForm::Detach() {
 }
 
 void WindowForm::OnWindowThread(const std::function<void()>& action) {
-  if (QThread::currentThread() == window_thread_) {
+  if (std::this_thread::get_id() == window_thread_) {
     // Only this thread changes link_->window, so it may read it without the lock.
     if (link_->window) action();
     return;

@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "transfer/control_pointers.h"
 
-class QThread;
 class QWidget;
 
 namespace kelvo {
@@ -23,8 +23,8 @@ inline constexpr std::size_t kControlCount = 12;
 // nothing and read empty texts, so a worker that outlives the window never touches it.
 class WindowForm : public ControlPointers {
  public:
-  // Made on the window thread. controls holds the form's controls in the order of Control;
-  // the one for LogEdit is log.
+  // Made on the window thread, which owns window. controls holds the form's controls in the order
+  // of Control; the one for LogEdit is log.
   WindowForm(QWidget& window, const std::array<QWidget*, kControlCount>& controls, LogPane& log);
 
   // Called by the window thread while the window goes away, before its controls do.
@@ -47,7 +47,9 @@ class WindowForm : public ControlPointers {
   void OnWindowThread(const std::function<void()>& action);
   QWidget* Widget(Control control) const;
 
-  QThread* const window_thread_;
+  // A plain thread id, so a worker that outlives the window and the application asks nothing of
+  // Qt to learn that it is not the window thread.
+  const std::thread::id window_thread_;
   const std::shared_ptr<Link> link_;
   const std::array<QWidget*, kControlCount> controls_;
   LogPane& log_;
