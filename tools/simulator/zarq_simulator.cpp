@@ -41,7 +41,7 @@ constexpr std::string_view kBabble = "ZARQ application running\r\n";
 
 struct TimedByte {
   std::uint8_t byte;
-  TimePoint at;  // program's bytes: when the last bit has arrived; ours: when it is due to leave
+  TimePoint at;  // when its last bit has reached the other end: ours are written then
 };
 
 std::size_t FrameLength(std::uint8_t first_byte) {
