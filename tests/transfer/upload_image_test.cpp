@@ -79,7 +79,7 @@ Lines Wire(const std::vector<ReceivedFrame>& frames) {
 
 // Packets from first to last wire number, one each, numbered modulo 256.
 void AddPackets(Lines& wire, unsigned first, unsigned last) {
-  for (unsigned n = first; n <= last; ++n) wire.push_back("#" + std::to_string(n % 256));
+  for (unsigned n = first; n <= last; ++n) wire.push_back(std::string("#") + std::to_string(n % 256));
 }
 
 Lines SplitLines(const std::string& log) {
