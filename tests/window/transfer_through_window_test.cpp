@@ -1,0 +1,186 @@
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <filesystem>
+#include <numeric>
+
+#include "serial/serial_port.h"
+#include "simulator/zarq_simulator.h"
+#include "support/fast_ticker.h"
+#include "window/about_dialog.h"
+#include "window/loader_app.h"
+#include "window/log_pane.h"
+#include "window/main_dialog.h"
+#include "window/window_form.h"
+#include "window_test_support.h"
+
+namespace kelvo {
+namespace {
+
+using testing::Find;
+using Bytes = std::vector<std::uint8_t>;
+
+// An image of whole 128-byte blocks; blank ones hold only 0xFF.
+Bytes Image(int blocks, std::initializer_list<int> blank_blocks = {}) {
+  Bytes image(static_cast<std::size_t>(blocks) * 128);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  for (const int blank : blank_blocks) {
+    std::fill_n(image.begin() + (blank - 1) * 128, 128, 0xFF);
+  }
+  return image;
+}
+
+class TransferThroughWindowTest : public testing::InEmptyFolder {
+ protected:
+  // Fills the form for an upload of image to the simulator and clicks Start.
+  void StartUpload(MainDialog& window, const ZarqSimulator& device, const Bytes& image) {
+    testing::WriteFileBytes(Folder() / "app.bin", image);
+    window.Form()->SetText(Control::PortCombo, device.PortPath());
+    window.Form()->SetText(Control::FileEdit, (Folder() / "app.bin").string());
+    QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
+  }
+
+  // The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
+  static bool Finished(MainDialog& window) {
+    return Find<LogPane>(window, "LogEdit")->Text().find("Elapsed: ") != std::string::npos &&
+           Find<QPushButton>(window, "StartButton")->isEnabled() &&
+           !Find<QPushButton>(window, "HaltButton")->isEnabled();
+  }
+
+  static std::vector<std::string> LogLines(MainDialog& window) {
+    std::vector<std::string> lines;
+    const std::string& log = Find<LogPane>(window, "LogEdit")->Text();
+    std::size_t start = 0;
+    for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      lines.push_back(log.substr(start, end - start));
+    }
+    return lines;
+  }
+};
+
+TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWrote) {
+  ZarqSimulator device;
+  MainDialog window;
+  window.show();
+  const Bytes image = Image(6, {4});
+  StartUpload(window, device, image);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+
+  const std::string port = device.PortPath();
+  const std::string file = (Folder() / "app.bin").string();
+  const std::vector<std::string> expected = {
+      "Starting",
+      "Time: \\d\\d:\\d\\d:\\d\\d",
+      "Opening Port " + port + " \\. \\. \\. Opened",
+      "Opening File " + file + " \\. \\. \\. Opened",
+      "Waiting for Initial NAK \\. \\. \\. NAK detected",
+      "Initializing Address \\. \\. \\. Acknowledged",
+      "Erasing Existing Application",
+      "Starting Programming",
+      "Skipping to Address 0x2020 \\. \\. \\. Acknowledged",
+      "Programming Complete",
+      "1 Unused Blocks Skipped",
+      "Sending EOT",
+      "Closing Port",
+      "Time: \\d\\d:\\d\\d:\\d\\d",
+      "Elapsed: 00:\\d\\d",
+  };
+  const std::vector<std::string> lines = LogLines(window);
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(QRegularExpression("^" + QString::fromStdString(expected[i]) + "$")
+                    .match(QString::fromStdString(lines[i]))
+                    .hasMatch())
+        << lines[i];
+  }
+
+  const int sum = std::accumulate(image.begin(), image.end(), 0) & 0xFFFF;
+  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "6 / 6");
+  EXPECT_EQ(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
+  EXPECT_EQ(Find<QLineEdit>(window, "AddressField")->text(), "2028");
+  EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(),
+            QString("%1").arg(sum, 4, 16, QChar('0')).toUpper());
+  EXPECT_FALSE(Find<QPushButton>(window, "HaltButton")->isEnabled());
+  const Bytes memory = device.Memory();
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin() + 0x2000 * 16));
+  EXPECT_EQ(device.EotCount(), 2);
+
+  // The view shows the same log once it has caught up.
+  auto* log = Find<LogPane>(window, "LogEdit");
+  ASSERT_TRUE(testing::ProcessEventsUntil(
+      [&] { return log->toPlainText() == QString::fromStdString(log->Text()).remove('\r'); }));
+}
+
+TEST_F(TransferThroughWindowTest, AnUploadGoesOnWritingTheLogWhileTheAboutBoxIsOpen) {
+  ZarqSimulator device;
+  MainDialog window;
+  window.show();
+  std::size_t log_at_open = 0;
+  bool finished_while_open = false;
+  testing::WhenModalOpens<AboutDialog>([&](AboutDialog* about) {
+    log_at_open = Find<LogPane>(window, "LogEdit")->Text().size();
+    finished_while_open = testing::ProcessEventsUntil([&] { return Finished(window); });
+    about->accept();
+  });
+  StartUpload(window, device, Image(400));
+  AboutDialog(&window).exec();
+
+  EXPECT_TRUE(finished_while_open);
+  EXPECT_LT(log_at_open, Find<LogPane>(window, "LogEdit")->Text().size());
+  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "400 / 400");
+}
+
+// Quit during an upload, then what the program does after its window has closed, in a child
+// process of its own: the worker must never touch the window that is gone, and the process
+// must end cleanly wherever the worker is.
+enum class AfterQuit {
+  kExitAtOnce,           // the program's own way: the worker waits for a tick that never comes
+  kExitWhileWorkerRuns,  // the worker's waits keep passing while the process ends
+  kHaltAndAwaitThePort,  // the worker runs to its end and releases the port
+};
+
+[[noreturn]] void QuitDuringUploadThen(AfterQuit after, const std::filesystem::path& image) {
+  SimulatorOptions options;
+  options.silent = true;  // the upload waits for the device's NAK
+  auto* device = new ZarqSimulator(options);
+  std::shared_ptr<SharedState> shared;
+  testing::WhenModalOpens<MainDialog>([&](MainDialog* window) {
+    shared = window->Shared();
+    window->Form()->SetText(Control::PortCombo, device->PortPath());
+    window->Form()->SetText(Control::FileEdit, image.string());
+    QTest::mouseClick(Find<QPushButton>(*window, "StartButton"), Qt::LeftButton);
+    testing::ProcessEventsUntil([&] {
+      return Find<LogPane>(*window, "LogEdit")->Text().find("Waiting for Initial NAK") !=
+             std::string::npos;
+    });
+    QTest::mouseClick(Find<QPushButton>(*window, "QuitButton"), Qt::LeftButton);
+  });
+  qobject_cast<LoaderApp*>(QCoreApplication::instance())->InitInstance();
+  if (!std::filesystem::exists("KELVO.DAT")) std::exit(3);
+
+  if (after != AfterQuit::kExitAtOnce) new testing::FastTicker(shared->clock);
+  if (after == AfterQuit::kHaltAndAwaitThePort) {
+    shared->HaltRequested.store(1);
+    for (int i = 0; i < 500; ++i) {
+      if (OpenLoaderPort(device->PortPath()).IsOpen()) std::exit(0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::exit(4);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::exit(0);  // as main returns
+}
+
+TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing::WriteFileBytes(Folder() / "app.bin", Image(4));
+  for (const AfterQuit after :
+       {AfterQuit::kExitAtOnce, AfterQuit::kExitWhileWorkerRuns, AfterQuit::kHaltAndAwaitThePort}) {
+    SCOPED_TRACE(static_cast<int>(after));
+    EXPECT_EXIT(QuitDuringUploadThen(after, Folder() / "app.bin"), ::testing::ExitedWithCode(0),
+                "");
+  }
+}
+
+}  // namespace
+}  // namespace kelvo
