@@ -30,6 +30,9 @@ class SerialPort {
 
   bool IsOpen() const;
   PortError Error() const { return error_; }
+  // True once a read or write found the line gone (a USB adapter pulled out, the other end of
+  // a pseudo-terminal closed): nothing will cross it again.
+  bool Lost() const;
 
   // Returns as soon as buffer.size() bytes have arrived, and at the latest buffer.size() + 1 ms
   // after the call, with the count that arrived: possibly 0, which is an ordinary outcome.

@@ -15,6 +15,7 @@ namespace kelvo {
 
 struct SerialPort::Native {
   int fd = -1;
+  bool lost = false;
   termios saved{};  // restored on close, so the line is left as we found it
 };
 
@@ -41,20 +42,24 @@ PortError ErrorFromErrno(int error) {
   }
 }
 
-// Waits for the descriptor to become ready for events or for the deadline; false on time-out,
-// on hang-up and on error.
-bool WaitReady(int fd, short events, SteadyClock::time_point deadline) {
+enum class Readiness { kReady, kTimedOut, kGone };
+
+// Waits for the descriptor to become ready for events or for the deadline.
+Readiness WaitReady(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
     const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero()) return false;
+    if (left <= SteadyClock::duration::zero()) return Readiness::kTimedOut;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     const timespec timeout{static_cast<time_t>(ns / 1000000000),
                            static_cast<long>(ns % 1000000000)};
     pollfd poll_fd{fd, events, 0};
     const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
-    return (poll_fd.revents & events) != 0;
+    if (ready < 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      return Readiness::kGone;
+    }
+    if (ready == 0) return Readiness::kTimedOut;
+    return (poll_fd.revents & events) != 0 ? Readiness::kReady : Readiness::kGone;
   }
 }
 
@@ -90,6 +95,10 @@ bool SerialPort::IsOpen() const {
   return native_ != nullptr;
 }
 
+bool SerialPort::Lost() const {
+  return native_ != nullptr && native_->lost;
+}
+
 void SerialPort::Close() {
   if (!native_) return;
   ::tcsetattr(native_->fd, TCSANOW, &native_->saved);
@@ -109,9 +118,14 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
+    if (n < 0 && errno != EAGAIN) {
+      native_->lost = true;
+      break;
+    }
     // Nothing yet (a raw line reads 0 bytes then); a hang-up ends the wait early.
-    if (!WaitReady(native_->fd, POLLIN, deadline)) break;
+    const Readiness readiness = WaitReady(native_->fd, POLLIN, deadline);
+    native_->lost = native_->lost || readiness == Readiness::kGone;
+    if (readiness != Readiness::kReady) break;
   }
   if (tap_ && got > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(got));
   return got;
@@ -128,8 +142,13 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
-    if (!WaitReady(native_->fd, POLLOUT, deadline)) break;
+    if (n < 0 && errno != EAGAIN) {
+      native_->lost = true;
+      break;
+    }
+    const Readiness readiness = WaitReady(native_->fd, POLLOUT, deadline);
+    native_->lost = native_->lost || readiness == Readiness::kGone;
+    if (readiness != Readiness::kReady) break;
   }
   if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
