@@ -32,6 +32,8 @@ class Clock {
 
  private:
   std::atomic<std::uint32_t> count_{0};
+  // A condition variable rather than std::atomic::wait: the latter loses wake-ups with the
+  // MinGW runtime that a Windows build would use.
   std::mutex mutex_;
   std::condition_variable ticked_;
   std::condition_variable sleeping_;

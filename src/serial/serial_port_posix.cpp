@@ -48,7 +48,8 @@ bool WaitReady(int fd, short events, SteadyClock::time_point deadline) {
     const auto left = deadline - SteadyClock::now();
     if (left <= SteadyClock::duration::zero()) return false;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
     pollfd poll_fd{fd, events, 0};
     const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
     if (ready < 0 && errno == EINTR) continue;
@@ -70,7 +71,9 @@ void RaiseRtsOnlyWhileSending(int fd) {
 }  // namespace
 
 SerialPort::SerialPort() = default;
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+  Close();
+}
 SerialPort::SerialPort(SerialPort&& other) noexcept = default;
 
 SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
@@ -83,7 +86,9 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
   return *this;
 }
 
-bool SerialPort::IsOpen() const { return native_ != nullptr; }
+bool SerialPort::IsOpen() const {
+  return native_ != nullptr;
+}
 
 void SerialPort::Close() {
   if (!native_) return;

@@ -5,7 +5,9 @@
 namespace kelvo {
 namespace {
 
-bool ReadByte(SerialPort& port, std::uint8_t& byte) { return port.Read({&byte, 1}) == 1; }
+bool ReadByte(SerialPort& port, std::uint8_t& byte) {
+  return port.Read({&byte, 1}) == 1;
+}
 
 struct Polled {
   std::uint8_t held = 0;  // the last byte received in this wait

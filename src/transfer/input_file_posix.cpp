@@ -10,7 +10,9 @@
 
 namespace kelvo {
 
-InputFile::~InputFile() { Close(); }
+InputFile::~InputFile() {
+  Close();
+}
 
 InputFile::InputFile(InputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), failed_(other.failed_) {}

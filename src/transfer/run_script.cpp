@@ -2,6 +2,8 @@
 
 namespace kelvo {
 
-TransferOutcome RunScript(TransferContext&) { return TransferOutcome::kComplete; }
+TransferOutcome RunScript(TransferContext&) {
+  return TransferOutcome::kComplete;
+}
 
 }  // namespace kelvo

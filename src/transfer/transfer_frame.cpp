@@ -60,7 +60,7 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
       form.LogLine("Failed");
     } else {
       form.LogLine("Opened");
-      TransferContext context{form,      shared,      port,      file,
+      TransferContext context{form,        shared,    port,      file,
                               device_type, port_name, file_path, start_address};
       result.outcome =
           kind == TransferKind::kUploadImage ? UploadImage(context) : RunScript(context);

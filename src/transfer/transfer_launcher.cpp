@@ -42,9 +42,13 @@ bool TransferLauncher::Start() {
   return true;
 }
 
-void TransferLauncher::Halt() { shared_->HaltRequested.store(1); }
+void TransferLauncher::Halt() {
+  shared_->HaltRequested.store(1);
+}
 
-bool TransferLauncher::Busy() const { return busy_->load(); }
+bool TransferLauncher::Busy() const {
+  return busy_->load();
+}
 
 TransferResult TransferLauncher::Wait() {
   if (!last_run_) return {};

@@ -2,6 +2,8 @@
 
 namespace kelvo {
 
-TransferOutcome UploadImage(TransferContext&) { return TransferOutcome::kComplete; }
+TransferOutcome UploadImage(TransferContext&) {
+  return TransferOutcome::kComplete;
+}
 
 }  // namespace kelvo

@@ -49,8 +49,8 @@ TEST(Clock, DelayEndsAtTheTickThatReachesItsTarget) {
     std::uint32_t ms;
     int ticks;
   };
-  for (const Case c : {Case{0, 0}, Case{1, 1}, Case{50, 1}, Case{51, 2}, Case{150, 3},
-                       Case{200, 4}, Case{10000, 200}}) {
+  for (const Case c : {Case{0, 0}, Case{1, 1}, Case{50, 1}, Case{51, 2}, Case{150, 3}, Case{200, 4},
+                       Case{10000, 200}}) {
     Clock clock;
     EXPECT_EQ(TicksUntilDelayEnds(clock, c.ms), c.ticks) << c.ms << " ms";
   }

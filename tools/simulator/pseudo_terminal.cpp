@@ -32,7 +32,9 @@ PseudoTerminal::PseudoTerminal() {
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-PseudoTerminal::~PseudoTerminal() { Close(); }
+PseudoTerminal::~PseudoTerminal() {
+  Close();
+}
 
 void PseudoTerminal::Close() {
   if (master_ >= 0) ::close(master_);

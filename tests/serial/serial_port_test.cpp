@@ -1,0 +1,153 @@
+#include "serial/serial_port.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "simulator/pseudo_terminal.h"
+
+namespace kelvo {
+namespace {
+
+using std::chrono::milliseconds;
+using Bytes = std::vector<std::uint8_t>;
+
+int OpenDescriptorCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(DevicePathFor, MapsOperatorNamesToDevices) {
+  const struct {
+    const char* name;
+    const char* path;
+  } cases[] = {
+      {"COM1", "/dev/ttyS0"},
+      {"COM8", "/dev/ttyS7"},
+      {"COM10", "/dev/ttyS9"},
+      {"USB0", "/dev/ttyUSB0"},
+      {"ACM3", "/dev/ttyACM3"},
+      {"/dev/pts/7", "/dev/pts/7"},
+      {"ttyAMA0", "/dev/ttyAMA0"},
+      {"COM0", "/dev/COM0"},
+      {"COM", "/dev/COM"},
+      {"COM1 ", "/dev/COM1 "},
+      {"com1", "/dev/com1"},
+      {"USBX", "/dev/USBX"},
+      {"serial/by-id/x", "serial/by-id/x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DevicePathFor(c.name), c.path) << c.name;
+}
+
+TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPort) {
+  const int before = OpenDescriptorCount();
+  EXPECT_EQ(OpenLoaderPort("/dev/kelvo-no-such-port").Error(), PortError::kNoSuchPort);
+  EXPECT_FALSE(OpenLoaderPort("/dev/kelvo-no-such-port").IsOpen());
+  const std::string plain_file = std::filesystem::temp_directory_path() / "kelvo-not-a-port";
+  std::fclose(std::fopen(plain_file.c_str(), "w"));
+  const SerialPort port = OpenLoaderPort(plain_file);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Error(), PortError::kNotASerialPort);
+  std::filesystem::remove(plain_file);
+  EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST(OpenLoaderPort, HoldsThePortForItself) {
+  PseudoTerminal line;
+  SerialPort first = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(first.IsOpen());
+  const SerialPort second = OpenLoaderPort(line.SlavePath());
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_EQ(second.Error(), PortError::kInUse);
+  first.Close();
+  EXPECT_TRUE(OpenLoaderPort(line.SlavePath()).IsOpen());
+}
+
+TEST(OpenLoaderPort, SetsUpARaw9600BaudLine) {
+  PseudoTerminal line;
+  const SerialPort port = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(port.IsOpen());
+  termios settings{};
+  ASSERT_EQ(tcgetattr(line.MasterFd(), &settings), 0);
+  EXPECT_EQ(cfgetospeed(&settings), B9600);
+  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
+}
+
+TEST(SerialPort, MovesBytesBothWays) {
+  PseudoTerminal line;
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(port.IsOpen());
+
+  const Bytes frame = {0x05, 0x41, 0xBE, 0x00, 0x20};
+  EXPECT_EQ(port.Write(frame), frame.size());
+  EXPECT_EQ(line.ReadExactly(frame.size(), milliseconds(1000)), frame);
+
+  Bytes reply(133);
+  for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(i);
+  ASSERT_TRUE(line.Write(reply));
+  Bytes got(133);
+  EXPECT_EQ(port.Read(got), 133u);
+  EXPECT_EQ(got, reply);
+}
+
+TEST(SerialPort, ReadTakesWhatArrivedByItsDeadline) {
+  PseudoTerminal line;
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(port.IsOpen());
+
+  Bytes reply(133);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.Read(reply), 0u);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, milliseconds(134));
+  EXPECT_LT(waited, milliseconds(1000));
+
+  ASSERT_TRUE(line.Write(Bytes{0x00, 0x06}));
+  EXPECT_EQ(port.Read(reply), 2u);
+  EXPECT_EQ(reply[1], 0x06);
+}
+
+TEST(SerialPort, DiscardsWhatArrivedBeforeItOpened) {
+  PseudoTerminal line;
+  { SerialPort warm_up = OpenLoaderPort(line.SlavePath()); }  // the slave exists from now on
+  ASSERT_TRUE(line.Write(Bytes{0x15}));
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  std::uint8_t byte = 0;
+  EXPECT_EQ(port.Read({&byte, 1}), 0u);
+}
+
+TEST(SerialPort, AVanishedLineMovesNothingAndDoesNotHang) {
+  PseudoTerminal line;
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(port.IsOpen());
+  line.Close();
+  Bytes buffer(133);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.Read(buffer), 0u);
+  EXPECT_EQ(port.Write(buffer), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(13400));
+}
+
+TEST(SerialPort, TheInvalidHandleMovesNothing) {
+  SerialPort port;
+  std::uint8_t byte = 0x04;
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Write({&byte, 1}), 0u);
+  EXPECT_EQ(port.Read({&byte, 1}), 0u);
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,276 @@
+#include "transfer/transfer_frame.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "simulator/pseudo_terminal.h"
+#include "transfer/memory_form.h"
+#include "transfer/response_delay.h"
+#include "transfer/time_lines.h"
+#include "transfer/transfer_launcher.h"
+
+namespace kelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The time lines change from run to run; compare them as patterns.
+std::string WithTimesMasked(const std::string& log) {
+  return std::regex_replace(
+      std::regex_replace(log, std::regex("Time: \\d\\d:\\d\\d:\\d\\d"), "Time: hh:mm:ss"),
+      std::regex("Elapsed: 00:0\\d"), "Elapsed: 00:0s");
+}
+
+class TransferFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("kelvo-frame-" + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+    form_.SetText(Control::PortCombo, line_.SlavePath());
+    form_.SetText(Control::StartAddressCombo, "0x2000");
+    form_.SetText(Control::DeviceTypeCombo, "ZARQ 40 - 580");
+    form_.SetText(Control::ResponseDelayEdit, "0");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string MakeFile(const std::string& name) {
+    const fs::path path = folder_ / name;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "data";
+    return path.string();
+  }
+
+  TransferResult Run(const std::string& file) {
+    form_.SetText(Control::FileEdit, file);
+    return RunTransfer(ChooseTransfer(file), form_, shared_);
+  }
+
+  fs::path folder_;
+  PseudoTerminal line_;
+  MemoryForm form_;
+  SharedState shared_;
+};
+
+TEST(ChooseTransfer, AScriptIsAFileWhoseExtensionIsScr) {
+  const struct {
+    const char* path;
+    TransferKind kind;
+  } cases[] = {
+      {"C:\\Images\\APP.SCR", TransferKind::kRunScript},
+      {"/home/op/boot.Scr", TransferKind::kRunScript},
+      {"C:\\my.scripts\\app.bin", TransferKind::kUploadImage},
+      {"/srv/my.scr/app.bin", TransferKind::kUploadImage},
+      {"C:\\Images\\app.bin", TransferKind::kUploadImage},
+      {"C:\\Images\\app.sc", TransferKind::kUploadImage},
+      {"app.scr.bin", TransferKind::kUploadImage},
+      {"noextension", TransferKind::kUploadImage},
+      {"", TransferKind::kUploadImage},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChooseTransfer(c.path), c.kind) << c.path;
+}
+
+TEST(ResponseDelayFromText, ReadsLikeAtoiAndKeepsTheLow16Bits) {
+  const struct {
+    const char* text;
+    std::uint16_t delay;
+  } cases[] = {
+      {"0", 0},
+      {"", 0},
+      {"abc", 0},
+      {"250", 250},
+      {"25 ms", 25},
+      {"  +40", 40},
+      {"\t7", 7},
+      {"65536", 0},
+      {"70000", 4464},
+      {"-1", 65535},
+      {"65535", 65535},
+      {"99999999999", 0xFFFF},
+      {"-99999999999", 0},
+      {"12abc", 12},
+      {"- 5", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResponseDelayFromText(c.text), c.delay) << c.text;
+}
+
+TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
+  EXPECT_EQ(ElapsedLine(0), "Elapsed: 00:00");
+  EXPECT_EQ(ElapsedLine(125), "Elapsed: 02:05");
+  EXPECT_EQ(ElapsedLine(3599), "Elapsed: 59:59");
+  EXPECT_EQ(ElapsedLine(3725), "Elapsed: 1:02:05");
+  EXPECT_EQ(ElapsedLine(36000), "Elapsed: 10:00:00");
+  EXPECT_TRUE(std::regex_match(TimeLine(0), std::regex("Time: \\d\\d:\\d\\d:\\d\\d")));
+}
+
+TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnce) {
+  form_.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+  form_.EnableButton(Control::StartButton, true);
+  const TransferResult result = Run(MakeFile("app.bin"));
+  EXPECT_EQ(result.outcome, TransferOutcome::kFailed);
+  EXPECT_EQ(result.port_error, PortError::kNoSuchPort);
+  EXPECT_EQ(WithTimesMasked(form_.Log()),
+            "Starting\r\nTime: hh:mm:ss\r\n"
+            "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n");
+  EXPECT_TRUE(form_.IsEnabled(Control::StartButton));
+  EXPECT_FALSE(form_.IsEnabled(Control::HaltButton));
+}
+
+TEST_F(TransferFrameTest, AFileThatFailsClosesThePortWithTheTimesOfAnUpload) {
+  const std::string missing = (folder_ / "missing.bin").string();
+  Run(missing);
+  EXPECT_EQ(WithTimesMasked(form_.Log()),
+            "Starting\r\nTime: hh:mm:ss\r\n"
+            "Opening Port " +
+                line_.SlavePath() +
+                " . . . Opened\r\n"
+                "Opening File " +
+                missing +
+                " . . . Failed\r\n"
+                "Closing Port\r\nTime: hh:mm:ss\r\nElapsed: 00:0s\r\n");
+}
+
+TEST_F(TransferFrameTest, AScriptClosesWithoutTimes) {
+  const std::string missing = (folder_ / "missing.scr").string();
+  Run(missing);
+  EXPECT_EQ(WithTimesMasked(form_.Log()),
+            "Starting\r\nTime: hh:mm:ss\r\n"
+            "Opening Port " +
+                line_.SlavePath() +
+                " . . . Opened\r\n"
+                "Opening File " +
+                missing +
+                " . . . Failed\r\n"
+                "Closing Port\r\n");
+}
+
+TEST_F(TransferFrameTest, TheDelayLineQuotesTheTypedText) {
+  const struct {
+    const char* typed;
+    std::uint16_t delay;
+    const char* line;  // empty: no delay line
+  } cases[] = {
+      {"25 ms", 25, "Response Delay set to 25 ms ms\r\n"},
+      {"65536", 0, ""},
+      {"-1", 65535, "Response Delay set to -1 ms\r\n"},
+      {"", 0, ""},
+      {"abc", 0, ""},
+  };
+  for (const auto& c : cases) {
+    form_.SetText(Control::ResponseDelayEdit, c.typed);
+    form_.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+    Run("app.bin");
+    EXPECT_EQ(shared_.ResponseDelay.load(), c.delay) << c.typed;
+    EXPECT_EQ(WithTimesMasked(form_.Log()),
+              std::string("Starting\r\nTime: hh:mm:ss\r\n") + c.line +
+                  "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n")
+        << c.typed;
+  }
+}
+
+// Read-only even for root, who ignores permission bits: the immutable attribute.
+bool SetImmutable(const std::string& path, bool immutable) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  int flags = 0;
+  bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) ::close(fd);
+  return done;
+}
+
+TEST_F(TransferFrameTest, AReadOnlyImageInAFolderNamedLikeAScriptUploads) {
+  const std::string image = MakeFile("my.scripts/app.bin");
+  fs::permissions(image, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  ASSERT_TRUE(::geteuid() != 0 || SetImmutable(image, true));
+  ASSERT_EQ(std::fopen(image.c_str(), "r+"), nullptr) << "the image is not read-only";
+  shared_.HaltRequested.store(1);
+  Run(image);
+  if (::geteuid() == 0) SetImmutable(image, false);
+  const std::string log = form_.Log();
+  EXPECT_NE(log.find("Opening File " + image + " . . . Opened\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Elapsed: "), std::string::npos) << "not taken for an upload: " << log;
+}
+
+TEST_F(TransferFrameTest, AFileThatAnotherTransferHoldsFails) {
+  const std::string image = MakeFile("held.bin");
+  std::FILE* holder = std::fopen(image.c_str(), "r");
+  ASSERT_EQ(::flock(::fileno(holder), LOCK_EX | LOCK_NB), 0);
+  Run(image);
+  EXPECT_NE(form_.Log().find("Opening File " + image + " . . . Failed"), std::string::npos);
+  std::fclose(holder);
+}
+
+// Holds the worker inside the preamble until the test lets it go.
+class GatedForm : public MemoryForm {
+ public:
+  std::string ReadText(Control control) override {
+    if (control == Control::ResponseDelayEdit) {
+      std::unique_lock lock(mutex_);
+      reached_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return open_; });
+    }
+    return MemoryForm::ReadText(control);
+  }
+  void AwaitWorker() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return reached_; });
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false;
+  bool open_ = false;
+};
+
+TEST(TransferLauncher, RunsOneTransferAtATime) {
+  auto form = std::make_shared<GatedForm>();
+  auto shared = std::make_shared<SharedState>();
+  form->SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+  TransferLauncher launcher(form, shared);
+
+  ASSERT_TRUE(launcher.Start());
+  EXPECT_FALSE(launcher.Start()) << "a second Start while the first is starting";
+  form->AwaitWorker();
+  EXPECT_FALSE(form->IsEnabled(Control::StartButton));
+  EXPECT_TRUE(form->IsEnabled(Control::HaltButton));
+  EXPECT_EQ(shared->HaltRequested.load(), 0u);
+  launcher.Halt();
+  EXPECT_EQ(shared->HaltRequested.load(), 1u);
+  EXPECT_FALSE(launcher.Start()) << "a second Start while the first runs";
+  form->Open();
+
+  EXPECT_EQ(launcher.Wait().outcome, TransferOutcome::kFailed);
+  EXPECT_TRUE(form->IsEnabled(Control::StartButton));
+  EXPECT_FALSE(form->IsEnabled(Control::HaltButton));
+  while (launcher.Busy()) std::this_thread::yield();
+  EXPECT_TRUE(launcher.Start());
+  launcher.Wait();
+}
+
+TEST(TransferLauncher, AStartClearsAnEarlierHalt) {
+  auto form = std::make_shared<MemoryForm>();
+  auto shared = std::make_shared<SharedState>();
+  form->SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+  shared->HaltRequested.store(1);
+  TransferLauncher launcher(form, shared);
+  ASSERT_TRUE(launcher.Start());
+  launcher.Wait();
+  EXPECT_EQ(shared->HaltRequested.load(), 0u);
+}
+
+}  // namespace
+}  // namespace kelvo
