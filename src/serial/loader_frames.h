@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "serial/clock.h"
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
+#include "transfer/control_pointers.h"
+#include "transfer/shared_state.h"
+
+namespace kelvo {
+
+// How long the loader may take to answer a command frame.
+inline constexpr std::uint32_t kCommandReplyTimeoutMs = 10000;
+
+// Sends the command frame (lead-in, code, its complement, argument low byte first) in one
+// write. True only when all 5 bytes went out and the loader answered ACK within the time-out.
+bool SendCommand(SerialPort& port, Clock& clock, std::uint8_t code, std::uint16_t argument);
+
+// The 8-bit sum of the block's bytes.
+std::uint8_t BlockChecksum(std::span<const std::uint8_t, kBlockSize> data);
+
+// Sends one data packet in one write, waits the shared ResponseDelay (read afresh at every
+// call) on the shared clock, and takes the reply in one read of up to 133 bytes. A reply of
+// any other length is logged on form. True when the whole packet went out and the last byte
+// of the reply is ACK, whatever came before it.
+bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std::uint8_t number,
+               std::span<const std::uint8_t, kBlockSize> data);
+
+}  // namespace kelvo
