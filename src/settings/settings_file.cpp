@@ -1,0 +1,44 @@
+#include "settings/settings_file.h"
+
+#include <array>
+#include <span>
+
+#include "settings/replace_file.h"
+#include "settings/settings_record.h"
+#include "transfer/input_file.h"
+#include "transfer/response_delay.h"
+
+namespace kelvo {
+
+void LoadSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
+                  const std::string& path) {
+  // Opened for reading only, so a settings file that may not be written still loads. A file
+  // that cannot be opened reads as an empty one: every value its default.
+  std::array<std::uint8_t, kLongestSettingsRecord> record{};
+  std::size_t length = 0;
+  if (InputFile file = InputFile::Open(path); file.IsOpen()) length = file.Read(record);
+  const DecodedSettings decoded = DecodeSettings(std::span(record).first(length));
+
+  const Settings& settings = decoded.settings;
+  if (decoded.holds_response_delay) ResponseDelay.store(settings.response_delay);
+  form.SetText(Control::PortCombo, settings.port);
+  form.SetText(Control::FileEdit, settings.file_path);
+  form.SetText(Control::StartAddressCombo, settings.start_address);
+  form.SetText(Control::DeviceTypeCombo, settings.device_type);
+  form.SetText(Control::ResponseDelayEdit, std::to_string(settings.response_delay));
+}
+
+void SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
+                  const std::string& path) {
+  Settings settings;
+  settings.port = form.ReadText(Control::PortCombo);
+  settings.file_path = form.ReadText(Control::FileEdit);
+  settings.start_address = form.ReadText(Control::StartAddressCombo);
+  settings.device_type = form.ReadText(Control::DeviceTypeCombo);
+  settings.response_delay = ResponseDelayFromText(form.ReadText(Control::ResponseDelayEdit));
+  if (ReplaceFileContents(path, EncodeSettings(settings))) {
+    ResponseDelay.store(settings.response_delay);
+  }
+}
+
+}  // namespace kelvo
