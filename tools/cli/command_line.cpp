@@ -8,7 +8,7 @@ namespace kelvo::cli {
 namespace {
 
 constexpr char kDescription[] =
-    "Loads a firmware image into a ZARQ device over a serial port, or plays a script of bytes "
+    "Loads a firmware image into a ZARQ device over a serial port, or plays a script of bytes\n"
     "to it (a FILE ending in .scr), exactly as the Kelvo window's Start button does.";
 
 constexpr char kFooter[] =
@@ -23,6 +23,9 @@ program, over a line paced like a real 9600-baud cable; unless --delay is given,
 the response delay is then 200 ms, which that line needs. --instant drops the
 pacing. After an upload it reports whether the device's memory holds the image.
 
+--trace writes one line per burst of bytes: milliseconds since the start, "->" for
+bytes to the device or "<-" for bytes from it, then the bytes in hex.
+
 Exit status: 0 upload complete (EOT sent) or script played; 1 the transfer failed;
 2 usage error; 124 halted by --timeout; 130 halted by Ctrl-C or SIGTERM.
 A second Ctrl-C ends the program at once.)";
@@ -33,6 +36,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CliOptions options;
   CLI::App app{kDescription, "kelvo-cli"};
   app.footer(kFooter);
+  app.get_formatter()->column_width(34);
   app.set_version_flag("--version", std::string("kelvo-cli ") + KELVO_VERSION);
 
   auto* file = app.add_option("FILE", options.file, "image (*.bin) or script (*.scr)");
@@ -43,15 +47,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--delay", options.delay, "response delay text, read as milliseconds");
   app.add_option("--timeout", options.timeout_seconds, "halt the transfer after SECONDS")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.001, 1000000.0));
-  app.add_option("--trace", options.trace_path,
-                 "write every byte crossing the port to FILE, one line per burst: "
-                 "milliseconds since the start, -> to the device or <- from it, hex bytes")
+      ->check(CLI::Range(0.001, 1000000.0).description(""));
+  app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
       ->type_name("FILE");
   auto* simulate = app.add_flag("--simulate", options.simulate,
                                 "use a simulated device on a 9600-baud line instead of a port")
                        ->excludes(port);
-  app.add_flag("--instant", options.instant, "with --simulate: no baud-rate pacing")
+  app.add_flag("--instant", options.instant, "no baud-rate pacing on the simulated line")
       ->needs(simulate);
   app.add_flag("--list-ports", options.list_ports,
                "list the serial ports present, by the names Kelvo accepts")

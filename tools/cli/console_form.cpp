@@ -19,6 +19,11 @@ bool IsProgressField(Control control) {
          control == Control::AddressField || control == Control::ChecksumField;
 }
 
+// A block's fields are written in turn, its checksum last; the error count changes on its own.
+bool CompletesAnUpdate(Control control) {
+  return control == Control::ChecksumField || control == Control::ErrorsField;
+}
+
 }  // namespace
 
 ConsoleForm::ConsoleForm(std::FILE* log_stream, std::FILE* progress_terminal)
@@ -39,7 +44,9 @@ void ConsoleForm::SetText(Control control, const std::string& text) {
   if (!progress_terminal_ || !IsProgressField(control)) return;
   const auto now = std::chrono::steady_clock::now();
   meter_.SetField(control, text, now);
-  if (now - last_shown_ >= kRedrawInterval || meter_.Finished()) ShowProgress();
+  if (CompletesAnUpdate(control) && (now - last_shown_ >= kRedrawInterval || meter_.Finished())) {
+    ShowProgress();
+  }
 }
 
 // A console has no buttons; the program itself is busy while a transfer runs.
