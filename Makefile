@@ -6,7 +6,7 @@ SANITIZE_DEBS := clang libclang-rt-14-dev
 BENCH_DEBS := libbenchmark-dev
 SCREENSHOT_DEBS := xvfb imagemagick
 
-.PHONY: test sanitize bench demo screenshot format clean
+.PHONY: test sanitize fuzz bench demo screenshot format clean
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -52,6 +52,14 @@ sanitize:
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+# The script line parser under libFuzzer with the sanitizers, for FUZZ_SECONDS (default 60).
+FUZZ_SECONDS ?= 60
+fuzz:
+	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
+	cmake --preset asan
+	cmake --build --preset asan --target script_line_fuzz
+	build/asan/tests/script_line_fuzz -max_total_time=$(FUZZ_SECONDS)
 
 bench:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))

@@ -16,7 +16,8 @@ void LoadSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDel
   // that cannot be opened reads as an empty one: every value its default.
   std::array<std::uint8_t, kLongestSettingsRecord> record{};
   std::size_t length = 0;
-  if (InputFile file = InputFile::Open(path); file.IsOpen()) length = file.Read(record);
+  InputFile file = InputFile::Open(path);
+  if (file.IsOpen()) length = file.Read(record);
   const DecodedSettings decoded = DecodeSettings(std::span(record).first(length));
 
   const Settings& settings = decoded.settings;
@@ -25,7 +26,9 @@ void LoadSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDel
   form.SetText(Control::FileEdit, settings.file_path);
   form.SetText(Control::StartAddressCombo, settings.start_address);
   form.SetText(Control::DeviceTypeCombo, settings.device_type);
-  form.SetText(Control::ResponseDelayEdit, std::to_string(settings.response_delay));
+  // A file too short to hold the delay leaves ResponseDelay as it was, and the field shows that.
+  const std::uint16_t shown = file.IsOpen() ? ResponseDelay.load() : settings.response_delay;
+  form.SetText(Control::ResponseDelayEdit, std::to_string(shown));
 }
 
 void SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,

@@ -9,8 +9,10 @@ namespace {
 constexpr char kZarqx[] = "ZARQX";
 constexpr std::size_t kPortFieldSize = 4;
 
+// A text too long for its length byte is stored empty: cut short, a path would name another
+// file.
 void AppendText(std::vector<std::uint8_t>& record, const std::string& text) {
-  const std::size_t length = text.size() % 256;
+  const std::size_t length = text.size() <= 255 ? text.size() : 0;
   record.push_back(static_cast<std::uint8_t>(length));
   record.insert(record.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
 }

@@ -25,9 +25,9 @@ struct Settings {
 inline constexpr std::size_t kLongestSettingsRecord = 4 + 1 + 255 + 1 + 255 + 1 + 2;
 
 // The packed record: 4 bytes of port name (0-padded), a length byte and the path, a length byte
-// and the start address (each length modulo 256, the text cut to it), the device type flag (1
-// for exactly "ZARQX") and the delay, low byte first. A port name longer than 4 characters is
-// stored empty: cut to 4 it would name a different port.
+// and the start address, the device type flag (1 for exactly "ZARQX") and the delay, low byte
+// first. A port name longer than 4 characters, or a text longer than 255, is stored empty: cut
+// short it would name a different port or file.
 std::vector<std::uint8_t> EncodeSettings(const Settings& settings);
 
 struct DecodedSettings {

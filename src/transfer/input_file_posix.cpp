@@ -28,13 +28,15 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 
 InputFile InputFile::Open(const std::string& path) {
   InputFile file;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only for the open itself: opening a FIFO would otherwise wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return file;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return file;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   file.fd_ = fd;
   return file;
 }

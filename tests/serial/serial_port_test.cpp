@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -122,11 +123,15 @@ TEST(SerialPort, ReadTakesWhatArrivedByItsDeadline) {
 
 TEST(SerialPort, DiscardsWhatArrivedBeforeItOpened) {
   PseudoTerminal line;
-  { SerialPort warm_up = OpenLoaderPort(line.SlavePath()); }  // the slave exists from now on
+  const int early_reader = ::open(line.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(early_reader, 0);
   ASSERT_TRUE(line.Write(Bytes{0x15}));
+  int queued = 0;
+  while (queued == 0) ASSERT_EQ(::ioctl(early_reader, FIONREAD, &queued), 0);
   SerialPort port = OpenLoaderPort(line.SlavePath());
   std::uint8_t byte = 0;
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
+  ::close(early_reader);
 }
 
 TEST(SerialPort, AVanishedLineMovesNothingAndDoesNotHang) {

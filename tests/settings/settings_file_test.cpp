@@ -121,17 +121,21 @@ TEST_F(SettingsFile, WithoutAReadableFileTheFormShowsTheDefaultsAndResponseDelay
   struct Case {
     const char* what;
     std::function<void(const fs::path&)> make;
+    const char* delay_text;  // an empty file is read, and shows the delay it leaves alone
   };
-  for (const Case& c : {Case{"missing", [](const fs::path&) {}},
-                        Case{"a directory", [](const fs::path& p) { fs::create_directory(p); }},
-                        Case{"empty", [](const fs::path& p) { WriteBytes(p, {}); }}}) {
+  for (const Case& c :
+       {Case{"missing", [](const fs::path&) {}, "0"},
+        Case{"a directory", [](const fs::path& p) { fs::create_directory(p); }, "0"},
+        Case{"empty", [](const fs::path& p) { WriteBytes(p, {}); }, "123"}}) {
     SCOPED_TRACE(c.what);
     fs::remove_all(path_);
     c.make(path_);
     Fill(form_, {"COM9", "old.bin", "0x1234", "ZARQX", "77"});
     delay_ = 123;
     LoadSettings(form_, delay_, path_);
-    EXPECT_EQ(TextsOf(form_), kDefaultTexts);
+    FormTexts expected = kDefaultTexts;
+    expected.response_delay = c.delay_text;
+    EXPECT_EQ(TextsOf(form_), expected);
     EXPECT_EQ(delay_.load(), 123);
   }
 }
@@ -184,7 +188,7 @@ TEST_F(SettingsFile, FileEndingBeforeTheDelayKeepsResponseDelay) {
   WriteBytes(path_, Bytes(kExampleFile.begin(), kExampleFile.end() - 1));
   delay_ = 55;
   LoadSettings(form_, delay_, path_);
-  EXPECT_EQ(TextsOf(form_), (FormTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "0"}));
+  EXPECT_EQ(TextsOf(form_), (FormTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "55"}));
   EXPECT_EQ(delay_.load(), 55);
 }
 

@@ -65,22 +65,22 @@ class BurstTap : public PortTap {
 // One script playback over a pseudo-terminal, as the operator starts it.
 class ScriptBench {
  public:
-  explicit ScriptBench(const std::string& script) : file_(script), tap_(shared.clock) {
+  explicit ScriptBench(const std::string& script) : file_(script) {
     form.SetText(Control::FileEdit, file_.Path());
     form.SetText(Control::PortCombo, device.SlavePath());
   }
 
   TransferOutcome Play() {
     testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kRunScript, form, shared, &tap_).outcome;
+    return RunTransfer(TransferKind::kRunScript, form, shared, &tap).outcome;
   }
 
   // Holds the clock while the first line's pause runs, does between, then lets playback go on.
   TransferOutcome PlayWithStopAfterFirstBurst(const std::function<void()>& between) {
     TransferOutcome outcome = TransferOutcome::kFailed;
     std::thread worker(
-        [&] { outcome = RunTransfer(TransferKind::kRunScript, form, shared, &tap_).outcome; });
-    if (tap_.AwaitFirst()) between();
+        [&] { outcome = RunTransfer(TransferKind::kRunScript, form, shared, &tap).outcome; });
+    if (tap.AwaitFirst()) between();
     {
       testing::FastTicker ticker(shared.clock);
       worker.join();
@@ -102,12 +102,10 @@ class ScriptBench {
   PseudoTerminal device;
   MemoryForm form;
   SharedState shared;
-  const std::vector<Bytes>& Bursts() const { return tap_.bursts; }
-  const std::vector<std::uint32_t>& BurstTicks() const { return tap_.ticks; }
+  BurstTap tap{shared.clock};
 
  private:
   ScriptFile file_;
-  BurstTap tap_;
 };
 
 std::string Repeat(const std::string& text, int count) {
@@ -176,8 +174,8 @@ TEST(RunScript, SendsEachLineInOneBurstAndPausesOnlyAfterBursts) {
   ScriptBench bench("SEND 01 02 03\n\"note\nSEND\nSEND " + Repeat("00 ", 29) +
                     "\nSEND 04 05\nother\nSEND 06\n");
   EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
-  EXPECT_EQ(bench.Bursts(), (std::vector<Bytes>{{1, 2, 3}, {4, 5}, {6}}));
-  EXPECT_EQ(bench.BurstTicks(), (std::vector<std::uint32_t>{0, 100, 200}));
+  EXPECT_EQ(bench.tap.bursts, (std::vector<Bytes>{{1, 2, 3}, {4, 5}, {6}}));
+  EXPECT_EQ(bench.tap.ticks, (std::vector<std::uint32_t>{0, 100, 200}));
   EXPECT_EQ(bench.shared.clock.TickCount(), 300u);
 }
 

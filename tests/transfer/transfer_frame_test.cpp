@@ -5,6 +5,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -196,6 +197,15 @@ TEST_F(TransferFrameTest, AReadOnlyImageInAFolderNamedLikeAScriptUploads) {
   const std::string log = form_.Log();
   EXPECT_NE(log.find("Opening File " + image + " . . . Opened\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Elapsed: "), std::string::npos) << "not taken for an upload: " << log;
+}
+
+TEST_F(TransferFrameTest, WhatIsNoPlainFileFailsWithoutWaiting) {
+  const std::string fifo = (folder_ / "pipe.bin").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, folder_.string()}) {
+    Run(path);
+    EXPECT_NE(form_.Log().find("Opening File " + path + " . . . Failed"), std::string::npos);
+  }
 }
 
 TEST_F(TransferFrameTest, AFileThatAnotherTransferHoldsFails) {
