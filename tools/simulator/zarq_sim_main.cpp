@@ -1,0 +1,221 @@
+// zarq-sim: a simulated ZARQ loader on a pseudo-terminal, for trying Kelvo without a device.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "serial/protocol.h"
+#include "simulator/zarq_simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr timespec kLookInterval{0, 100'000'000};  // how often EOTs and new frames are looked for
+
+struct Files {
+  std::string memory;
+  std::string frames;
+};
+
+struct Settings {
+  kelvo::SimulatorOptions device;
+  Files files;
+  std::string link;
+  bool verbose = false;
+};
+
+void Save(const kelvo::ZarqSimulator& simulator, const Files& files) {
+  if (!files.memory.empty() && !simulator.SaveMemory(files.memory)) {
+    std::cerr << "zarq-sim: cannot write the memory to " << files.memory << "\n";
+  }
+  if (!files.frames.empty() && !simulator.SaveFrameLog(files.frames)) {
+    std::cerr << "zarq-sim: cannot write the frame log to " << files.frames << "\n";
+  }
+}
+
+// A link left behind by a run that was killed is replaced; anything else at that path is kept.
+bool MakeLink(const std::string& link, const std::string& target) {
+  std::error_code error;
+  if (fs::is_symlink(fs::symlink_status(link, error))) fs::remove(link, error);
+  fs::create_symlink(target, link, error);
+  if (error) std::cerr << "zarq-sim: cannot link " << link << ": " << error.message() << "\n";
+  return !error;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+  std::error_code error;
+  if (fs::is_symlink(fs::symlink_status(link, error)) && fs::read_symlink(link, error) == target) {
+    fs::remove(link, error);
+  }
+}
+
+std::string Hex(int byte) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%02X", byte);
+  return text;
+}
+
+std::string Describe(const kelvo::SimulatorOptions& o) {
+  std::string faults;
+  const auto add = [&](const std::string& fault) {
+    faults += (faults.empty() ? "" : ", ") + fault;
+  };
+  if (o.silent) add("silent");
+  if (o.babble) add("babbles");
+  if (o.handshake_byte != kelvo::kNak) add("handshake byte " + Hex(o.handshake_byte));
+  if (o.refuse_block >= 0) {
+    add("refuses block " + std::to_string(o.refuse_block) + " " + std::to_string(o.refuse_times) +
+        " time(s)");
+  }
+  if (o.refuse_command >= 0) add("refuses command " + Hex(o.refuse_command));
+  if (o.short_reply >= 0) add(std::to_string(o.short_reply) + "-byte packet replies");
+  if (o.noise_before_ack > 0) add(std::to_string(o.noise_before_ack) + " noise bytes per command");
+  if (o.hang_up_after_blocks >= 0) {
+    add("hangs up after " + std::to_string(o.hang_up_after_blocks) + " packets");
+  }
+  return faults.empty() ? "none" : faults;
+}
+
+void AddOptions(CLI::App& app, Settings& settings) {
+  kelvo::SimulatorOptions& options = settings.device;
+  Files& files = settings.files;
+  app.add_option("--link", settings.link,
+                 "Also make PATH a symbolic link to the port (removed on exit)")
+      ->option_text("PATH");
+  app.add_option("--memory", files.memory, "Write the memory (1 MiB) to FILE at each EOT and exit")
+      ->option_text("FILE");
+  app.add_option("--frames", files.frames, "Write a line per frame received to FILE, likewise")
+      ->option_text("FILE");
+  app.add_flag("-v,--verbose", settings.verbose, "Print every frame as it arrives");
+  app.add_flag(
+      "--paced", options.paced,
+      "Take 1.04 ms a byte both ways, as a 9600-baud line does\n(default: answer at once)");
+
+  auto* faults = "Faults";
+  auto* silent = app.add_flag("--silent", options.silent, "Never send a byte")
+                     ->group(faults)
+                     ->option_text(" ");
+  app.add_flag(
+         "--babble", options.babble,
+         "Once the port is opened, send text without end and\nanswer nothing (not with --silent)")
+      ->group(faults)
+      ->excludes(silent)
+      ->option_text(" ");
+  app.add_option(
+         "--handshake-byte", options.handshake_byte,
+         "Announce the loader with this byte, not NAK (0x15):\n0x06 or 88 (X) make a stray byte")
+      ->group(faults)
+      ->check(CLI::Range(0, 255))
+      ->option_text("BYTE");
+  auto* refuse_block = app.add_option("--refuse-block", options.refuse_block,
+                                      "Refuse (NAK) the packet of this block number (0-255)...")
+                           ->group(faults)
+                           ->check(CLI::Range(0, 255))
+                           ->option_text("N");
+  options.refuse_times = 1;
+  app.add_option("--refuse-times", options.refuse_times,
+                 "...this many times each session before taking it (1)")
+      ->group(faults)
+      ->check(CLI::PositiveNumber)
+      ->needs(refuse_block)
+      ->option_text("COUNT");
+  app.add_option("--refuse-command", options.refuse_command,
+                 "Always refuse 0x41 (set address) or 0x45 (erase)")
+      ->group(faults)
+      ->check(CLI::IsMember({int{kelvo::SetAddressCommand}, int{kelvo::EraseCommand}}))
+      ->option_text("CODE");
+  app.add_option(
+         "--short-reply", options.short_reply,
+         "Answer packets with this many bytes (0-133), not 133;\nthe last is still ACK or NAK")
+      ->group(faults)
+      ->check(CLI::Range(0, 133))
+      ->option_text("COUNT");
+  app.add_option("--noise", options.noise_before_ack,
+                 "Send this many stray bytes ahead of each command's reply")
+      ->group(faults)
+      ->check(CLI::Range(0, 1000))
+      ->option_text("COUNT");
+  app.add_option("--hang-up-after", options.hang_up_after_blocks,
+                 "Hang up when Kelvo sends more after this many packets")
+      ->group(faults)
+      ->check(CLI::NonNegativeNumber)
+      ->option_text("COUNT");
+  app.footer(
+      "Example:\n"
+      "  zarq-sim --link /tmp/zarq --memory zarq-memory.bin --frames zarq-frames.txt\n"
+      "  then give Kelvo the port /tmp/zarq. In the memory file, address 0x2000 is byte\n"
+      "  offset 0x20000 (addresses count 16-byte units).");
+}
+
+int Serve(const Settings& settings) {
+  const kelvo::SimulatorOptions& options = settings.device;
+  const std::string& link = settings.link;
+  // Ctrl-C and SIGTERM are taken by sigtimedwait below; blocked before the simulator's thread
+  // starts, so that thread inherits the mask and never takes them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  kelvo::ZarqSimulator simulator(options);
+  if (!simulator.IsRunning()) {
+    std::cerr << "zarq-sim: cannot create a pseudo-terminal\n";
+    return 1;
+  }
+  const std::string& port = simulator.PortPath();
+  if (!link.empty() && !MakeLink(link, port)) return 1;
+  const std::string port_name = link.empty() ? port : link;
+  std::cout << "ZARQ simulator ready on " << port;
+  if (!link.empty()) std::cout << " (linked as " << link << ")";
+  std::cout << "\nGive Kelvo the port " << port_name
+            << " (a name holding '/' is opened as that path).\n"
+            << "Line: " << (options.paced ? "paced at 9600 baud" : "answers at once")
+            << ". Faults: " << Describe(options) << ".\nPress Ctrl-C to stop.\n"
+            << std::flush;
+
+  std::size_t frames_shown = 0;
+  int eots_seen = 0;
+  int caught = 0;
+  while (caught != SIGINT && caught != SIGTERM && simulator.IsRunning()) {
+    caught = sigtimedwait(&stop_signals, nullptr, &kLookInterval);
+    if (settings.verbose) {
+      const std::vector<std::string> lines = simulator.FrameLog();
+      for (; frames_shown < lines.size(); ++frames_shown) std::cout << lines[frames_shown] << "\n";
+      std::cout << std::flush;
+    }
+    if (simulator.EotCount() != eots_seen) {
+      eots_seen = simulator.EotCount();
+      std::cout << "EOT received (" << eots_seen << " so far)\n" << std::flush;
+      Save(simulator, settings.files);
+    }
+  }
+  if (!simulator.IsRunning()) std::cout << "Hung up as asked.\n";
+  simulator.Stop();
+  Save(simulator, settings.files);
+  if (!link.empty()) RemoveLink(link, port);
+  std::cout << "ZARQ simulator stopped after " << simulator.Frames().size() << " frames.\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Plays a ZARQ device's serial loader on a pseudo-terminal, so that Kelvo can load an image\n"
+      "without hardware. Give Kelvo the printed port path (or the --link path) as its port. The\n"
+      "device announces itself with NAK each time the port is opened, keeps 1 MiB of memory\n"
+      "(0xFF at start) and loads from address 0x2000. Runs until Ctrl-C.",
+      "zarq-sim"};
+  Settings settings;
+  AddOptions(app, settings);
+  CLI11_PARSE(app, argc, argv);
+  return Serve(settings);
+}
