@@ -1,0 +1,573 @@
+#include "transfer/upload_image.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <numeric>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "serial/protocol.h"
+#include "simulator/zarq_simulator.h"
+#include "support/fast_ticker.h"
+#include "transfer/memory_form.h"
+#include "transfer/shared_state.h"
+#include "transfer/transfer_frame.h"
+
+namespace kelvo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+constexpr std::size_t kImageOffset = 0x20000;  // byte offset of the first load address
+const std::string kWaiting = "Waiting for Initial NAK . . . ";
+
+// Image bytes that never make a blank block.
+Bytes Pattern(std::size_t size) {
+  Bytes image(size);
+  for (std::size_t i = 0; i < size; ++i)
+    image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) % 253);
+  return image;
+}
+
+// Makes the block with this number (counted from 1) blank.
+void Blank(Bytes& image, std::size_t number) {
+  std::fill_n(image.begin() + static_cast<std::ptrdiff_t>((number - 1) * kBlockSize), kBlockSize,
+              0xFF);
+}
+
+std::string Hex(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X", value);
+  return text;
+}
+
+// The frames the device received, one short text each: "A 2008" and "E 4000" for commands,
+// "#5" for a packet (the number on the wire), "EOT"; " refused" when not answered with ACK.
+Lines Wire(const std::vector<ReceivedFrame>& frames) {
+  Lines wire;
+  for (const ReceivedFrame& frame : frames) {
+    std::string text;
+    switch (frame.kind) {
+      case ReceivedFrame::Kind::kCommand:
+        text = std::string(1, static_cast<char>(frame.bytes[1])) + " " +
+               Hex(frame.bytes[3] | frame.bytes[4] << 8);
+        break;
+      case ReceivedFrame::Kind::kPacket:
+        text = "#" + std::to_string(frame.bytes[1]);
+        break;
+      case ReceivedFrame::Kind::kEot:
+        text = "EOT";
+        break;
+      case ReceivedFrame::Kind::kOther:
+        text = "other " + Hex(frame.bytes.at(0));
+        break;
+    }
+    wire.push_back(text + (frame.accepted ? "" : " refused"));
+  }
+  return wire;
+}
+
+// Packets from first to last wire number, one each, numbered modulo 256.
+void AddPackets(Lines& wire, unsigned first, unsigned last) {
+  for (unsigned n = first; n <= last; ++n) wire.push_back("#" + std::to_string(n % 256));
+}
+
+Lines SplitLines(const std::string& log) {
+  Lines lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(log.substr(start, end - start));
+  }
+  if (start < log.size()) lines.push_back(log.substr(start) + " <no line end>");
+  return lines;
+}
+
+// The lines the body wrote: after the file line, before "Closing Port".
+Lines BodyLines(const std::string& log) {
+  const Lines lines = SplitLines(log);
+  auto first = std::find_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.starts_with("Opening File "); });
+  auto last = std::find(lines.begin(), lines.end(), "Closing Port");
+  if (first == lines.end() || last == lines.end() || last < first) return {"<no body in>", log};
+  return Lines(first + 1, last);
+}
+
+// The in-memory form that also does something (press Halt, say) the first time it is given a
+// trigger text: as a log line, an appended piece or a field's whole text.
+class TriggerForm : public MemoryForm {
+ public:
+  void On(std::string trigger, std::function<void()> action) {
+    trigger_ = std::move(trigger);
+    action_ = std::move(action);
+  }
+  void SetText(Control control, const std::string& text) override {
+    MemoryForm::SetText(control, text);
+    Fire(text);
+  }
+  void LogAppend(const std::string& text) override {
+    MemoryForm::LogAppend(text);
+    Fire(text);
+  }
+  void LogLine(const std::string& text) override {
+    MemoryForm::LogLine(text);
+    Fire(text);
+  }
+
+ private:
+  void Fire(const std::string& text) {
+    if (!action_ || text != trigger_) return;
+    auto action = std::move(action_);
+    action_ = nullptr;
+    action();
+  }
+  std::string trigger_;
+  std::function<void()> action_;
+};
+
+// Puts a directory behind the image file's open descriptor, so the next read of it fails.
+void BreakOpenImage(const std::string& path) {
+  std::vector<int> descriptors;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error) == fs::path(path)) {
+      descriptors.push_back(std::stoi(entry.path().filename().string()));
+    }
+  }
+  ASSERT_EQ(descriptors.size(), 1u) << "the image is not open exactly once";
+  const int directory = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  ASSERT_EQ(::dup2(directory, descriptors[0]), descriptors[0]);
+  ::close(directory);
+}
+
+// One upload through the whole transfer against the simulator, its clock driven fast.
+class UploadRun {
+ public:
+  explicit UploadRun(const Bytes& image, SimulatorOptions options = {}) : sim(options) {
+    char name[] = "/tmp/kelvo-image-XXXXXX";
+    const int fd = ::mkstemp(name);
+    image_path = name;
+    if (fd >= 0) {
+      const bool written =
+          ::write(fd, image.data(), image.size()) == static_cast<ssize_t>(image.size());
+      ::close(fd);
+      if (!written) image_path.clear();
+    }
+    form.SetText(Control::DeviceTypeCombo, "ZARQ 40 - 580");
+    form.SetText(Control::StartAddressCombo, "0x2000");
+  }
+  ~UploadRun() { fs::remove(image_path); }
+
+  TransferOutcome Run() {
+    EXPECT_TRUE(sim.IsRunning());
+    EXPECT_FALSE(image_path.empty());
+    form.SetText(Control::PortCombo, sim.PortPath());
+    form.SetText(Control::FileEdit, image_path);
+    testing::FastTicker ticker(shared.clock);
+    return RunTransfer(TransferKind::kUploadImage, form, shared).outcome;
+  }
+
+  void HaltOn(const std::string& trigger) {
+    form.On(trigger, [this] { shared.HaltRequested.store(1); });
+  }
+  std::string Field(Control control) { return form.ReadText(control); }
+  Lines Body() { return BodyLines(form.Log()); }
+  Bytes MemoryAt(std::size_t offset, std::size_t size) {
+    const Bytes memory = sim.Memory();
+    if (memory.size() < offset + size) return {};
+    return Bytes(memory.begin() + static_cast<std::ptrdiff_t>(offset),
+                 memory.begin() + static_cast<std::ptrdiff_t>(offset + size));
+  }
+
+  ZarqSimulator sim;
+  TriggerForm form;
+  SharedState shared;
+  std::string image_path;
+};
+
+// 300000 bytes: two erase regions, a leading blank block, a gap at blocks 300 and 301, and a
+// final part of 96 bytes.
+Bytes ImageWithGaps() {
+  Bytes image = Pattern(300000);
+  Blank(image, 1);
+  Blank(image, 300);
+  Blank(image, 301);
+  return image;
+}
+
+class CompleteUpload : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CompleteUpload, PutsTheImageAtItsAddressWithTheFramesAndLogOfTheDialogue) {
+  const std::string device_type = GetParam();
+  const bool zarqx = device_type == "ZARQX";
+  const Bytes image = ImageWithGaps();
+  UploadRun run(image);
+  run.form.SetText(Control::DeviceTypeCombo, device_type);
+  run.form.SetText(Control::ResponseDelayEdit, "25");
+  ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
+
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
+  EXPECT_EQ(run.MemoryAt(kImageOffset + image.size(), 32), Bytes(32, 0xFF)) << "padding";
+  EXPECT_EQ(run.MemoryAt(kImageOffset - kBlockSize, kBlockSize), Bytes(kBlockSize, 0xFF));
+
+  Lines wire;
+  if (!zarqx) wire = {"A 2000", "E 2000", "E 4000"};
+  wire.push_back("A 2008");
+  AddPackets(wire, 2, 299);
+  wire.push_back("A 2968");  // 0x2000 + 8 * 301
+  AddPackets(wire, 302, 2344);
+  wire.insert(wire.end(), {"EOT", "EOT"});
+  EXPECT_EQ(Wire(run.sim.Frames()), wire);
+
+  Lines log = {"Starting",
+               "Time: hh:mm:ss",
+               "Response Delay set to 25 ms",
+               "Opening Port " + run.sim.PortPath() + " . . . Opened",
+               "Opening File " + run.image_path + " . . . Opened",
+               kWaiting + "NAK detected"};
+  if (!zarqx) {
+    log.insert(log.end(),
+               {"Initializing Address . . . Acknowledged", "Erasing Existing Application",
+                "Erasing 0x2000 . . . Done", "Erasing 0x4000 . . . Done"});
+  }
+  log.insert(log.end(), {"Starting Programming", "Skipping to Address 0x2008 . . . Acknowledged",
+                         "Skipping to Address 0x2968 . . . Acknowledged", "Programming Complete",
+                         "3 Unused Blocks Skipped", "Sending EOT", "Closing Port", "Time: hh:mm:ss",
+                         "Elapsed: mm:ss"});
+  const std::string times = std::regex_replace(
+      std::regex_replace(run.form.Log(), std::regex("Time: \\d\\d:\\d\\d:\\d\\d\r\n"),
+                         "Time: hh:mm:ss\r\n"),
+      std::regex("Elapsed: \\d\\d:\\d\\d\r\n"), "Elapsed: mm:ss\r\n");
+  EXPECT_EQ(SplitLines(times), log);
+
+  // The final block is padded to a whole one and summed with its padding.
+  const unsigned sum = std::accumulate(image.begin(), image.end(), 32u * 0xFF);
+  EXPECT_EQ(run.Field(Control::BlockField), "2344 / 2344");
+  EXPECT_EQ(run.Field(Control::AddressField), "6938");  // 0x2000 + 8 * 2343
+  EXPECT_EQ(run.Field(Control::ChecksumField), Hex(sum & 0xFFFF));
+  EXPECT_EQ(run.Field(Control::ErrorsField), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceTypes, CompleteUpload, ::testing::Values("ZARQ 40 - 580", "ZARQX"));
+
+TEST(UploadImage, PadsAShortFinalPartWithErasedBytes) {
+  const Bytes image = Pattern(1000);
+  UploadRun run(image);
+  ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
+
+  const std::vector<ReceivedFrame> frames = run.sim.Frames();
+  ASSERT_EQ(Wire(frames),
+            (Lines{"A 2000", "#1", "#2", "#3", "#4", "#5", "#6", "#7", "#8", "EOT", "EOT"}));
+  const Bytes& last = frames[8].bytes;
+  ASSERT_EQ(last.size(), kDataPacketSize);
+  EXPECT_EQ(Bytes(last.begin() + 3, last.begin() + 3 + 104),
+            Bytes(image.begin() + 896, image.end()));
+  EXPECT_EQ(Bytes(last.begin() + 3 + 104, last.end() - 1), Bytes(24, 0xFF));
+  EXPECT_EQ(run.Field(Control::BlockField), "8 / 8");
+  // Less than one erase region: the erase line stands alone.
+  EXPECT_EQ(run.Body(), (Lines{kWaiting + "NAK detected", "Initializing Address . . . Acknowledged",
+                               "Erasing Existing Application", "Starting Programming",
+                               "Programming Complete", "0 Unused Blocks Skipped", "Sending EOT"}));
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
+}
+
+TEST(UploadImage, RetriesARefusedBlockWithTheSameNumberUntilItIsTaken) {
+  const Bytes image = Pattern(120 * kBlockSize);
+  SimulatorOptions options;
+  options.refuse_block = 5;
+  options.refuse_times = 3;
+  UploadRun run(image, options);
+  run.form.SetText(Control::DeviceTypeCombo, "ZARQX");
+  ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
+
+  Lines wire;
+  AddPackets(wire, 1, 4);
+  wire.insert(wire.end(), {"#5 refused", "#5 refused", "#5 refused"});
+  AddPackets(wire, 5, 120);
+  wire.insert(wire.end(), {"EOT", "EOT"});
+  EXPECT_EQ(Wire(run.sim.Frames()), wire);
+  const std::string retry = "Error on Block 5 / 120 . . . Retrying";
+  EXPECT_EQ(run.Body(),
+            (Lines{kWaiting + "NAK detected", "Starting Programming", retry, retry, retry,
+                   "Programming Complete", "0 Unused Blocks Skipped", "Sending EOT"}));
+  EXPECT_EQ(run.Field(Control::ErrorsField), "3");
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
+}
+
+// The largest image fills the 16-bit address range to its last unit without wrapping round.
+TEST(UploadImage, TakesAnImageUpToTheTopOfTheAddressRange) {
+  Bytes image = Pattern(917504);
+  for (std::size_t block = 3; block <= 7166; ++block) Blank(image, block);
+  UploadRun run(image);
+  ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
+
+  Lines wire = {"A 2000"};
+  for (unsigned region = 0x2000; region < 0x10000; region += 0x2000)
+    wire.push_back("E " + Hex(region));
+  wire.insert(wire.end(), {"#1", "#2", "A FFF0", "#255", "#0", "EOT", "EOT"});
+  EXPECT_EQ(Wire(run.sim.Frames()), wire);
+  EXPECT_EQ(run.Field(Control::BlockField), "7168 / 7168");
+  EXPECT_EQ(run.Field(Control::AddressField), "FFF8");
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
+  EXPECT_EQ(run.MemoryAt(0, kImageOffset), Bytes(kImageOffset, 0xFF)) << "low memory written";
+}
+
+TEST(UploadImage, RefusesAnImageBeyondTheAddressRangeBeforeSendingAnything) {
+  UploadRun run(Pattern(917505));
+  EXPECT_EQ(run.Run(), TransferOutcome::kFailed);
+  EXPECT_EQ(run.Body(), (Lines{"Image of 917505 bytes is larger than the 917504 bytes the device "
+                               "can take. Aborting Programming"}));
+  EXPECT_EQ(Wire(run.sim.Frames()), Lines{});
+}
+
+TEST(UploadImage, EndsWithoutEotWhenTheImageCannotBeReadToItsEnd) {
+  UploadRun run(Pattern(4 * kBlockSize));
+  run.form.SetText(Control::DeviceTypeCombo, "ZARQX");
+  run.form.On("2 / 4", [&] { BreakOpenImage(run.image_path); });
+  EXPECT_EQ(run.Run(), TransferOutcome::kFailed);
+  EXPECT_EQ(run.Body(),
+            (Lines{kWaiting + "NAK detected", "Starting Programming",
+                   "Error reading the image file after block 2 / 4. Aborting Programming"}));
+  EXPECT_EQ(Wire(run.sim.Frames()), (Lines{"#1", "#2"}));
+}
+
+TEST(UploadImage, KeepsRetryingAfterTheDeviceHangsUpUntilHalted) {
+  SimulatorOptions options;
+  options.hang_up_after_blocks = 2;
+  const Bytes image = Pattern(5 * kBlockSize);
+  UploadRun run(image, options);
+  run.form.SetText(Control::DeviceTypeCombo, "ZARQX");
+  run.HaltOn("3");  // ErrorsField after the third refusal
+  EXPECT_EQ(run.Run(), TransferOutcome::kHalted);
+  // The packet that met the hang-up got no reply; the retries cannot even be written.
+  const std::string retry = "Error on Block 3 / 5 . . . Retrying";
+  EXPECT_EQ(run.Body(),
+            (Lines{kWaiting + "NAK detected", "Starting Programming",
+                   "Incomplete Response from ZARQ (Block 3, 0 Bytes)", retry, retry, retry}));
+  EXPECT_EQ(Wire(run.sim.Frames()), (Lines{"#1", "#2"}));
+  EXPECT_EQ(run.MemoryAt(kImageOffset, 2 * kBlockSize), Bytes(image.begin(), image.begin() + 256));
+}
+
+// Every way the body can end, with the lines it wrote and the frames the device received.
+TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
+  const Bytes four_blocks = Pattern(4 * kBlockSize);
+  Bytes leading_blank = four_blocks;
+  Blank(leading_blank, 1);
+  const Bytes two_regions = Pattern(300000);
+  const std::string nak = kWaiting + "NAK detected";
+  const std::string address = "Initializing Address . . . Acknowledged";
+  const std::string refused_address =
+      "Initializing Address . . . This version of Kelvo does not recognize addresses other "
+      "than 0x2000";
+
+  struct Case {
+    const char* what;
+    SimulatorOptions options;
+    std::string device_type;
+    std::string start_address;
+    const Bytes& image;
+    std::string halt_on;  // empty: no halt
+    TransferOutcome outcome;
+    Lines body;
+    Lines wire;
+  };
+  const auto with = [](auto set) {
+    SimulatorOptions options;
+    set(options);
+    return options;
+  };
+  const Case cases[] = {
+      {"halted while no device answers",
+       with([](auto& o) { o.silent = true; }),
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "no response",
+       TransferOutcome::kHalted,
+       {kWaiting + "no response"},
+       {}},
+      {"halted after the NAK",
+       {},
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "NAK detected",
+       TransferOutcome::kHalted,
+       {nak},
+       {}},
+      {"data stream at the start",
+       with([](auto& o) { o.babble = true; }),
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "",
+       TransferOutcome::kFailed,
+       {kWaiting + "unexpected data stream detected"},
+       {}},
+      {"ACK at the start",
+       with([](auto& o) { o.handshake_byte = kAck; }),
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "",
+       TransferOutcome::kFailed,
+       {kWaiting + "unexpected character detected"},
+       {}},
+      // A stray byte that a quiet line follows is no answer at all; only the last byte of the wait
+      // counts.
+      {"stray letter at the start",
+       with([](auto& o) { o.handshake_byte = 'X'; }),
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "no response",
+       TransferOutcome::kHalted,
+       {kWaiting + "no response"},
+       {}},
+      {"start address in another case",
+       {},
+       "ZARQ 40 - 580",
+       "0X2000",
+       four_blocks,
+       "",
+       TransferOutcome::kFailed,
+       {nak, refused_address, "Aborting Programming"},
+       {}},
+      {"start address with a trailing blank, device type in lower case",
+       {},
+       "zarqx",
+       "0x2000 ",
+       four_blocks,
+       "",
+       TransferOutcome::kFailed,
+       {nak, refused_address, "Aborting Programming"},
+       {}},
+      {"ZARQX ignores the start address",
+       {},
+       "ZARQX",
+       "0x4000",
+       four_blocks,
+       "",
+       TransferOutcome::kComplete,
+       {nak, "Starting Programming", "Programming Complete", "0 Unused Blocks Skipped",
+        "Sending EOT"},
+       {"#1", "#2", "#3", "#4", "EOT", "EOT"}},
+      {"address command refused",
+       with([](auto& o) { o.refuse_command = SetAddressCommand; }),
+       "ZARQ 40 - 580",
+       "0x2000",
+       four_blocks,
+       "",
+       TransferOutcome::kFailed,
+       {nak, "Initializing Address . . . Failed"},
+       {"A 2000 refused"}},
+      {"halted after the address command",
+       {},
+       "ZARQ 40 - 580",
+       "0x2000",
+       four_blocks,
+       "Acknowledged",
+       TransferOutcome::kHalted,
+       {nak, address},
+       {"A 2000"}},
+      {"erase refused",
+       with([](auto& o) { o.refuse_command = EraseCommand; }),
+       "ZARQ 40 - 580",
+       "0x2000",
+       two_regions,
+       "",
+       TransferOutcome::kFailed,
+       {nak, address, "Erasing Existing Application", "Erasing 0x2000 . . . Failed"},
+       {"A 2000", "E 2000 refused"}},
+      {"halted during the erase",
+       {},
+       "ZARQ 40 - 580",
+       "0x2000",
+       two_regions,
+       "Done",
+       TransferOutcome::kHalted,
+       {nak, address, "Erasing Existing Application", "Erasing 0x2000 . . . Done"},
+       {"A 2000", "E 2000"}},
+      {"re-addressing after a gap refused",
+       with([](auto& o) { o.refuse_command = SetAddressCommand; }),
+       "ZARQX",
+       "0x2000",
+       leading_blank,
+       "",
+       TransferOutcome::kFailed,
+       {nak, "Starting Programming",
+        "Skipping to Address 0x2008 . . . Failed.  Programming Aborting."},
+       {"A 2008 refused"}},
+      {"halted while retrying a block",
+       with([](auto& o) {
+         o.refuse_block = 3;
+         o.refuse_times = 1000;
+       }),
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "Error on Block 3 / 4 . . . Retrying",
+       TransferOutcome::kHalted,
+       {nak, "Starting Programming", "Error on Block 3 / 4 . . . Retrying"},
+       {"#1", "#2", "#3 refused"}},
+      {"halted between blocks",
+       {},
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "2 / 4",
+       TransferOutcome::kHalted,
+       {nak, "Starting Programming"},
+       {"#1", "#2"}},
+      {"halted while the last block goes out",
+       {},
+       "ZARQX",
+       "0x2000",
+       four_blocks,
+       "4 / 4",
+       TransferOutcome::kHalted,
+       {nak, "Starting Programming"},
+       {"#1", "#2", "#3", "#4"}},
+      {"short replies and noise before each ACK",
+       with([](auto& o) {
+         o.short_reply = 1;
+         o.noise_before_ack = 2;
+       }),
+       "ZARQ 40 - 580",
+       "0x2000",
+       four_blocks,
+       "",
+       TransferOutcome::kComplete,
+       {nak, address, "Erasing Existing Application", "Starting Programming",
+        "Incomplete Response from ZARQ (Block 1, 1 Bytes)",
+        "Incomplete Response from ZARQ (Block 2, 1 Bytes)",
+        "Incomplete Response from ZARQ (Block 3, 1 Bytes)",
+        "Incomplete Response from ZARQ (Block 4, 1 Bytes)", "Programming Complete",
+        "0 Unused Blocks Skipped", "Sending EOT"},
+       {"A 2000", "#1", "#2", "#3", "#4", "EOT", "EOT"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UploadRun run(c.image, c.options);
+    run.form.SetText(Control::DeviceTypeCombo, c.device_type);
+    run.form.SetText(Control::StartAddressCombo, c.start_address);
+    if (!c.halt_on.empty()) run.HaltOn(c.halt_on);
+    EXPECT_EQ(run.Run(), c.outcome);
+    EXPECT_EQ(run.Body(), c.body);
+    EXPECT_EQ(Wire(run.sim.Frames()), c.wire);
+    EXPECT_EQ(run.sim.EotCount(), c.outcome == TransferOutcome::kComplete ? 2 : 0);
+  }
+}
+
+}  // namespace
+}  // namespace kelvo
