@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 
 #include "cli_process.h"
 #include "simulator/pseudo_terminal.h"
@@ -16,7 +17,6 @@ namespace kelvo {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
 using std::chrono::seconds;
 using testing::CliProcess;
 
