@@ -1,6 +1,7 @@
 #include "simulator/zarq_simulator.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -273,8 +274,10 @@ TEST(ZarqSimulator, SavesMemoryAndOneLogLinePerFrame) {
     ASSERT_TRUE(simulator.AwaitFrames(3, kReplyLimit));
   }
   EXPECT_EQ(simulator.EotCount(), 1);
-  const std::string memory_path = ::testing::TempDir() + "zarq_memory.bin";
-  const std::string log_path = ::testing::TempDir() + "zarq_frames.txt";
+  // Other checkouts may run this test at the same time.
+  const std::string stem = ::testing::TempDir() + "zarq_" + std::to_string(::getpid());
+  const std::string memory_path = stem + "_memory.bin";
+  const std::string log_path = stem + "_frames.txt";
   ASSERT_TRUE(simulator.SaveMemory(memory_path));
   ASSERT_TRUE(simulator.SaveFrameLog(log_path));
   std::ifstream memory_file(memory_path, std::ios::binary);

@@ -79,7 +79,8 @@ Lines Wire(const std::vector<ReceivedFrame>& frames) {
 
 // Packets from first to last wire number, one each, numbered modulo 256.
 void AddPackets(Lines& wire, unsigned first, unsigned last) {
-  for (unsigned n = first; n <= last; ++n) wire.push_back("#" + std::to_string(n % 256));
+  for (unsigned n = first; n <= last; ++n)
+    wire.push_back(std::string("#") + std::to_string(n % 256));
 }
 
 Lines SplitLines(const std::string& log) {
@@ -360,212 +361,145 @@ TEST(UploadImage, KeepsRetryingAfterTheDeviceHangsUpUntilHalted) {
 
 // Every way the body can end, with the lines it wrote and the frames the device received.
 TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
-  const Bytes four_blocks = Pattern(4 * kBlockSize);
-  Bytes leading_blank = four_blocks;
-  Blank(leading_blank, 1);
-  const Bytes two_regions = Pattern(300000);
+  enum class Image { kFourBlocks, kLeadingBlank, kTwoRegions };
+  struct Case {
+    const char* what = "";
+    SimulatorOptions options{};
+    std::string device_type = "ZARQX";
+    std::string start_address = "0x2000";
+    Image image = Image::kFourBlocks;
+    std::string halt_on{};  // empty: no halt
+    TransferOutcome outcome = TransferOutcome::kComplete;
+    Lines body{};
+    Lines wire{};
+  };
   const std::string nak = kWaiting + "NAK detected";
   const std::string address = "Initializing Address . . . Acknowledged";
+  const std::string erase = "Erasing Existing Application";
+  const std::string start = "Starting Programming";
   const std::string refused_address =
       "Initializing Address . . . This version of Kelvo does not recognize addresses other "
       "than 0x2000";
-
-  struct Case {
-    const char* what;
-    SimulatorOptions options;
-    std::string device_type;
-    std::string start_address;
-    const Bytes& image;
-    std::string halt_on;  // empty: no halt
-    TransferOutcome outcome;
-    Lines body;
-    Lines wire;
-  };
-  const auto with = [](auto set) {
-    SimulatorOptions options;
-    set(options);
-    return options;
+  const std::string abort = "Aborting Programming";
+  const std::string other = "ZARQ 40 - 580";
+  const auto halted = TransferOutcome::kHalted;
+  const auto failed = TransferOutcome::kFailed;
+  const auto complete = TransferOutcome::kComplete;
+  const Lines end = {"Programming Complete", "0 Unused Blocks Skipped", "Sending EOT"};
+  const auto then = [](Lines lines, const Lines& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
   };
   const Case cases[] = {
-      {"halted while no device answers",
-       with([](auto& o) { o.silent = true; }),
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "no response",
-       TransferOutcome::kHalted,
-       {kWaiting + "no response"},
-       {}},
-      {"halted after the NAK",
-       {},
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "NAK detected",
-       TransferOutcome::kHalted,
-       {nak},
-       {}},
-      {"data stream at the start",
-       with([](auto& o) { o.babble = true; }),
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "",
-       TransferOutcome::kFailed,
-       {kWaiting + "unexpected data stream detected"},
-       {}},
-      {"ACK at the start",
-       with([](auto& o) { o.handshake_byte = kAck; }),
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "",
-       TransferOutcome::kFailed,
-       {kWaiting + "unexpected character detected"},
-       {}},
-      // A stray byte that a quiet line follows is no answer at all; only the last byte of the wait
-      // counts.
-      {"stray letter at the start",
-       with([](auto& o) { o.handshake_byte = 'X'; }),
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "no response",
-       TransferOutcome::kHalted,
-       {kWaiting + "no response"},
-       {}},
-      {"start address in another case",
-       {},
-       "ZARQ 40 - 580",
-       "0X2000",
-       four_blocks,
-       "",
-       TransferOutcome::kFailed,
-       {nak, refused_address, "Aborting Programming"},
-       {}},
-      {"start address with a trailing blank, device type in lower case",
-       {},
-       "zarqx",
-       "0x2000 ",
-       four_blocks,
-       "",
-       TransferOutcome::kFailed,
-       {nak, refused_address, "Aborting Programming"},
-       {}},
-      {"ZARQX ignores the start address",
-       {},
-       "ZARQX",
-       "0x4000",
-       four_blocks,
-       "",
-       TransferOutcome::kComplete,
-       {nak, "Starting Programming", "Programming Complete", "0 Unused Blocks Skipped",
-        "Sending EOT"},
-       {"#1", "#2", "#3", "#4", "EOT", "EOT"}},
-      {"address command refused",
-       with([](auto& o) { o.refuse_command = SetAddressCommand; }),
-       "ZARQ 40 - 580",
-       "0x2000",
-       four_blocks,
-       "",
-       TransferOutcome::kFailed,
-       {nak, "Initializing Address . . . Failed"},
-       {"A 2000 refused"}},
-      {"halted after the address command",
-       {},
-       "ZARQ 40 - 580",
-       "0x2000",
-       four_blocks,
-       "Acknowledged",
-       TransferOutcome::kHalted,
-       {nak, address},
-       {"A 2000"}},
-      {"erase refused",
-       with([](auto& o) { o.refuse_command = EraseCommand; }),
-       "ZARQ 40 - 580",
-       "0x2000",
-       two_regions,
-       "",
-       TransferOutcome::kFailed,
-       {nak, address, "Erasing Existing Application", "Erasing 0x2000 . . . Failed"},
-       {"A 2000", "E 2000 refused"}},
-      {"halted during the erase",
-       {},
-       "ZARQ 40 - 580",
-       "0x2000",
-       two_regions,
-       "Done",
-       TransferOutcome::kHalted,
-       {nak, address, "Erasing Existing Application", "Erasing 0x2000 . . . Done"},
-       {"A 2000", "E 2000"}},
-      {"re-addressing after a gap refused",
-       with([](auto& o) { o.refuse_command = SetAddressCommand; }),
-       "ZARQX",
-       "0x2000",
-       leading_blank,
-       "",
-       TransferOutcome::kFailed,
-       {nak, "Starting Programming",
-        "Skipping to Address 0x2008 . . . Failed.  Programming Aborting."},
-       {"A 2008 refused"}},
-      {"halted while retrying a block",
-       with([](auto& o) {
-         o.refuse_block = 3;
-         o.refuse_times = 1000;
-       }),
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "Error on Block 3 / 4 . . . Retrying",
-       TransferOutcome::kHalted,
-       {nak, "Starting Programming", "Error on Block 3 / 4 . . . Retrying"},
-       {"#1", "#2", "#3 refused"}},
-      {"halted between blocks",
-       {},
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "2 / 4",
-       TransferOutcome::kHalted,
-       {nak, "Starting Programming"},
-       {"#1", "#2"}},
-      {"halted while the last block goes out",
-       {},
-       "ZARQX",
-       "0x2000",
-       four_blocks,
-       "4 / 4",
-       TransferOutcome::kHalted,
-       {nak, "Starting Programming"},
-       {"#1", "#2", "#3", "#4"}},
-      {"short replies and noise before each ACK",
-       with([](auto& o) {
-         o.short_reply = 1;
-         o.noise_before_ack = 2;
-       }),
-       "ZARQ 40 - 580",
-       "0x2000",
-       four_blocks,
-       "",
-       TransferOutcome::kComplete,
-       {nak, address, "Erasing Existing Application", "Starting Programming",
-        "Incomplete Response from ZARQ (Block 1, 1 Bytes)",
-        "Incomplete Response from ZARQ (Block 2, 1 Bytes)",
-        "Incomplete Response from ZARQ (Block 3, 1 Bytes)",
-        "Incomplete Response from ZARQ (Block 4, 1 Bytes)", "Programming Complete",
-        "0 Unused Blocks Skipped", "Sending EOT"},
-       {"A 2000", "#1", "#2", "#3", "#4", "EOT", "EOT"}},
+      {.what = "halted while no device answers",
+       .options = {.silent = true},
+       .halt_on = "no response",
+       .outcome = halted,
+       .body = {kWaiting + "no response"}},
+      // Only the last byte of the wait counts: a stray byte that silence follows is no answer.
+      {.what = "stray letter at the start",
+       .options = {.handshake_byte = 'X'},
+       .halt_on = "no response",
+       .outcome = halted,
+       .body = {kWaiting + "no response"}},
+      {.what = "halted after the NAK", .halt_on = "NAK detected", .outcome = halted, .body = {nak}},
+      {.what = "data stream at the start",
+       .options = {.babble = true},
+       .outcome = failed,
+       .body = {kWaiting + "unexpected data stream detected"}},
+      {.what = "ACK at the start",
+       .options = {.handshake_byte = kAck},
+       .outcome = failed,
+       .body = {kWaiting + "unexpected character detected"}},
+      {.what = "start address in another case",
+       .device_type = other,
+       .start_address = "0X2000",
+       .outcome = failed,
+       .body = {nak, refused_address, abort}},
+      {.what = "trailing blank, device type in lower case",
+       .device_type = "zarqx",
+       .start_address = "0x2000 ",
+       .outcome = failed,
+       .body = {nak, refused_address, abort}},
+      {.what = "ZARQX ignores the start address",
+       .start_address = "0x4000",
+       .outcome = complete,
+       .body = then({nak, start}, end),
+       .wire = {"#1", "#2", "#3", "#4", "EOT", "EOT"}},
+      {.what = "address command refused",
+       .options = {.refuse_command = SetAddressCommand},
+       .device_type = other,
+       .outcome = failed,
+       .body = {nak, "Initializing Address . . . Failed"},
+       .wire = {"A 2000 refused"}},
+      {.what = "halted after the address command",
+       .device_type = other,
+       .halt_on = "Acknowledged",
+       .outcome = halted,
+       .body = {nak, address},
+       .wire = {"A 2000"}},
+      {.what = "erase refused",
+       .options = {.refuse_command = EraseCommand},
+       .device_type = other,
+       .image = Image::kTwoRegions,
+       .outcome = failed,
+       .body = {nak, address, erase, "Erasing 0x2000 . . . Failed"},
+       .wire = {"A 2000", "E 2000 refused"}},
+      {.what = "halted during the erase",
+       .device_type = other,
+       .image = Image::kTwoRegions,
+       .halt_on = "Done",
+       .outcome = halted,
+       .body = {nak, address, erase, "Erasing 0x2000 . . . Done"},
+       .wire = {"A 2000", "E 2000"}},
+      {.what = "re-addressing after a gap refused",
+       .options = {.refuse_command = SetAddressCommand},
+       .image = Image::kLeadingBlank,
+       .outcome = failed,
+       .body = {nak, start, "Skipping to Address 0x2008 . . . Failed.  Programming Aborting."},
+       .wire = {"A 2008 refused"}},
+      {.what = "halted while retrying a block",
+       .options = {.refuse_block = 3, .refuse_times = 1000},
+       .halt_on = "Error on Block 3 / 4 . . . Retrying",
+       .outcome = halted,
+       .body = {nak, start, "Error on Block 3 / 4 . . . Retrying"},
+       .wire = {"#1", "#2", "#3 refused"}},
+      {.what = "halted between blocks",
+       .halt_on = "2 / 4",
+       .outcome = halted,
+       .body = {nak, start},
+       .wire = {"#1", "#2"}},
+      {.what = "halted while the last block goes out",
+       .halt_on = "4 / 4",
+       .outcome = halted,
+       .body = {nak, start},
+       .wire = {"#1", "#2", "#3", "#4"}},
+      {.what = "short replies and noise before each ACK",
+       .options = {.short_reply = 1, .noise_before_ack = 2},
+       .device_type = other,
+       .outcome = complete,
+       .body = then({nak, address, erase, start, "Incomplete Response from ZARQ (Block 1, 1 Bytes)",
+                     "Incomplete Response from ZARQ (Block 2, 1 Bytes)",
+                     "Incomplete Response from ZARQ (Block 3, 1 Bytes)",
+                     "Incomplete Response from ZARQ (Block 4, 1 Bytes)"},
+                    end),
+       .wire = {"A 2000", "#1", "#2", "#3", "#4", "EOT", "EOT"}},
   };
+
+  Bytes four_blocks = Pattern(4 * kBlockSize);
+  Bytes leading_blank = four_blocks;
+  Blank(leading_blank, 1);
+  const Bytes images[] = {four_blocks, leading_blank, Pattern(300000)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    UploadRun run(c.image, c.options);
+    UploadRun run(images[static_cast<int>(c.image)], c.options);
     run.form.SetText(Control::DeviceTypeCombo, c.device_type);
     run.form.SetText(Control::StartAddressCombo, c.start_address);
     if (!c.halt_on.empty()) run.HaltOn(c.halt_on);
     EXPECT_EQ(run.Run(), c.outcome);
     EXPECT_EQ(run.Body(), c.body);
     EXPECT_EQ(Wire(run.sim.Frames()), c.wire);
-    EXPECT_EQ(run.sim.EotCount(), c.outcome == TransferOutcome::kComplete ? 2 : 0);
+    EXPECT_EQ(run.sim.EotCount(), c.outcome == complete ? 2 : 0);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "simulator/zarq_simulator.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -27,17 +28,20 @@ using TimePoint = SteadyClock::time_point;
 
 // One byte on a 9600-baud line with 8 data bits, no parity and one stop bit: 10 bit times.
 constexpr std::chrono::nanoseconds kByteTime{1041667};
-// How often the line is looked at while a change of it may not wake the thread.
-constexpr std::chrono::milliseconds kLineCheckInterval{1};
 // Between seeing a new open and the program's settings taking effect: a few microseconds.
 constexpr std::chrono::microseconds kSetUpCheckInterval{100};
+// An open wakes the thread by the flush the port makes; a program that sets the line up
+// without flushing is looked for this often.
+constexpr std::chrono::milliseconds kUnflushedOpenCheckInterval{20};
+// A line that takes no more bytes (nobody reads the other side) is tried again this often.
+constexpr std::chrono::milliseconds kBlockedRetryInterval{1};
 
 constexpr std::uint8_t kNoiseByte = '.';
 constexpr std::string_view kBabble = "ZARQ application running\r\n";
 
 struct TimedByte {
   std::uint8_t byte;
-  TimePoint at;  // program's bytes: when the last bit has arrived; ours: when it is due to leave
+  TimePoint at;  // when its last bit has reached the other end: ours are written then
 };
 
 std::size_t FrameLength(std::uint8_t first_byte) {
@@ -135,7 +139,9 @@ class ZarqSimulator::Device {
 
   // A session begins once the program has opened the port and set it to 9600 baud: bytes sent
   // before then would be flushed by the set-up. Closing restores the old speed, and the master
-  // sees a hang-up while no one has the other side open.
+  // sees a hang-up while no one has the other side open. A program that sets the line up
+  // without flushing is seen by the speed change alone, which a close and reopen quicker than
+  // this thread looks can hide.
   void WatchLine(TimePoint now) {
     pollfd line{fd_, POLLIN, 0};
     ::poll(&line, 1, 0);
@@ -144,8 +150,7 @@ class ZarqSimulator::Device {
         ::tcgetattr(fd_, &settings) == 0 && ::cfgetospeed(&settings) == B9600;
     const bool set_up_now = at_loader_speed && !was_at_loader_speed_;
     was_at_loader_speed_ = at_loader_speed;
-    program_gone_ = (line.revents & POLLHUP) != 0;
-    if (program_gone_) {
+    if ((line.revents & POLLHUP) != 0) {
       EndSession();
       open_pending_ = false;
       return;
@@ -335,29 +340,29 @@ class ZarqSimulator::Device {
     output_blocked_ = sent < burst_.size();
   }
 
-  // Sleeps until a byte is due, the line changes or Stop is called. Every change of the line
-  // wakes a poll on the master, except the settings taking effect and, once the program's
-  // side has been closed, its next open: those are looked for at short intervals.
+  // Sleeps until a byte is due, the line changes or Stop is called. The master is watched edge-
+  // triggered: every change wakes the thread once (a hang-up too, which a level-triggered poll
+  // would report without end), and the next open wakes it by its flush.
   void Wait(TimePoint now) {
     if (simulator_.stop_.load() || hung_up_) return;
-    if (!outgoing_.empty() && !output_blocked_) {
-      SleepUntil(outgoing_.front().at);
+    if (!outgoing_.empty()) {
+      SleepUntil(output_blocked_ ? now + kBlockedRetryInterval : outgoing_.front().at);
+      return;
+    }
+    if (open_pending_) {
+      SleepUntil(now + kSetUpCheckInterval);
       return;
     }
     std::optional<std::chrono::nanoseconds> timeout;  // none: until something happens
-    if (!session_ || program_gone_ || output_blocked_) timeout = kLineCheckInterval;
-    if (open_pending_) timeout = kSetUpCheckInterval;
+    if (!session_) timeout = kUnflushedOpenCheckInterval;
     if (!incoming_.empty()) {
       const std::chrono::nanoseconds until_arrival = incoming_.front().at - now;
       timeout = std::max(std::chrono::nanoseconds::zero(),
                          timeout ? std::min(*timeout, until_arrival) : until_arrival);
     }
-    pollfd fds[2] = {{simulator_.wake_fd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-    if (output_blocked_) fds[1].events |= POLLOUT;
-    // A master whose other side has been closed reports a hang-up at every poll.
-    const nfds_t count = program_gone_ ? 1 : 2;
     const timespec limit = ToTimespec(timeout.value_or(std::chrono::nanoseconds::zero()));
-    ::ppoll(fds, count, timeout ? &limit : nullptr, nullptr);
+    epoll_event events[2];
+    ::epoll_pwait2(simulator_.epoll_fd_, events, 2, timeout ? &limit : nullptr, nullptr);
   }
 
   ZarqSimulator& simulator_;
@@ -368,7 +373,6 @@ class ZarqSimulator::Device {
   bool session_ = false;       // the program has the port open and set up
   bool open_pending_ = false;  // a new open was seen; its session begins once the line is set up
   bool was_at_loader_speed_ = false;
-  bool program_gone_ = false;  // the program's side is closed
   bool output_blocked_ = false;
   bool hung_up_ = false;
 
@@ -393,8 +397,13 @@ ZarqSimulator::ZarqSimulator(SimulatorOptions options)
     return;
   }
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd_ < 0) {
-    line_.Close();
+  epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{EPOLLIN, {}};
+  epoll_event line{EPOLLIN | EPOLLET, {}};
+  if (wake_fd_ < 0 || epoll_fd_ < 0 ||
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake) != 0 ||
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, line_.MasterFd(), &line) != 0) {
+    Stop();
     return;
   }
   running_.store(true);
@@ -413,8 +422,10 @@ void ZarqSimulator::Stop() {
   }
   if (thread_.joinable()) thread_.join();
   line_.Close();
-  if (wake_fd_ >= 0) ::close(wake_fd_);
-  wake_fd_ = -1;
+  for (int* fd : {&wake_fd_, &epoll_fd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
   running_.store(false);
 }
 

@@ -91,7 +91,8 @@ class ZarqSimulator {
 
   const SimulatorOptions options_;
   PseudoTerminal line_;
-  int wake_fd_ = -1;  // eventfd that Stop signals, so an idle thread need not poll
+  int wake_fd_ = -1;   // eventfd that Stop signals, so an idle thread need not poll
+  int epoll_fd_ = -1;  // what the thread waits on: the line and wake_fd_
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
   std::atomic<int> eot_count_{0};
