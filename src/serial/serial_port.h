@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,11 @@ class SerialPort {
  private:
   friend SerialPort OpenLoaderPort(const std::string& name);
   struct Native;
+  // Reads or writes with move until count bytes have moved, the deadline has passed or the
+  // line is gone; returns the count moved.
+  template <typename Move>
+  std::size_t MoveBytes(std::size_t count, short events,
+                        std::chrono::steady_clock::time_point deadline, Move move);
   std::unique_ptr<Native> native_;
   PortError error_ = PortError::kNone;
   PortTap* tap_ = nullptr;

@@ -110,23 +110,9 @@ void SerialPort::Close() {
 std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!native_ || buffer.empty()) return 0;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(buffer.size() + 1);
-  std::size_t got = 0;
-  while (got < buffer.size()) {
-    const ssize_t n = ::read(native_->fd, buffer.data() + got, buffer.size() - got);
-    if (n > 0) {
-      got += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) {
-      native_->lost = true;
-      break;
-    }
-    // Nothing yet (a raw line reads 0 bytes then); a hang-up ends the wait early.
-    const Readiness readiness = WaitReady(native_->fd, POLLIN, deadline);
-    native_->lost = native_->lost || readiness == Readiness::kGone;
-    if (readiness != Readiness::kReady) break;
-  }
+  const std::size_t got = MoveBytes(buffer.size(), POLLIN, deadline, [&](std::size_t done) {
+    return ::read(native_->fd, buffer.data() + done, buffer.size() - done);
+  });
   if (tap_ && got > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(got));
   return got;
 }
@@ -134,11 +120,21 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
 std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!native_ || bytes.empty()) return 0;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(100 * bytes.size() + 100);
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::write(native_->fd, bytes.data() + sent, bytes.size() - sent);
+  const std::size_t sent = MoveBytes(bytes.size(), POLLOUT, deadline, [&](std::size_t done) {
+    return ::write(native_->fd, bytes.data() + done, bytes.size() - done);
+  });
+  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
+  return sent;
+}
+
+template <typename Move>
+std::size_t SerialPort::MoveBytes(std::size_t count, short events,
+                                  std::chrono::steady_clock::time_point deadline, Move move) {
+  std::size_t moved = 0;
+  while (moved < count) {
+    const ssize_t n = move(moved);
     if (n > 0) {
-      sent += static_cast<std::size_t>(n);
+      moved += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -146,12 +142,12 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
       native_->lost = true;
       break;
     }
-    const Readiness readiness = WaitReady(native_->fd, POLLOUT, deadline);
+    // Nothing moved yet (a raw line reads 0 bytes then); a hang-up ends the wait early.
+    const Readiness readiness = WaitReady(native_->fd, events, deadline);
     native_->lost = native_->lost || readiness == Readiness::kGone;
     if (readiness != Readiness::kReady) break;
   }
-  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
-  return sent;
+  return moved;
 }
 
 SerialPort OpenLoaderPort(const std::string& name) {

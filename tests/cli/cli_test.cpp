@@ -130,6 +130,8 @@ struct EndCase {
   int status;
   std::string log_end;
   std::string stderr_part;
+
+  friend void PrintTo(const EndCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class CliEnd : public CliTest, public ::testing::WithParamInterface<EndCase> {};

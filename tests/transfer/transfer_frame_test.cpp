@@ -123,32 +123,20 @@ TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnce) {
   EXPECT_FALSE(form_.IsEnabled(Control::HaltButton));
 }
 
-TEST_F(TransferFrameTest, AFileThatFailsClosesThePortWithTheTimesOfAnUpload) {
-  const std::string missing = (folder_ / "missing.bin").string();
-  Run(missing);
-  EXPECT_EQ(WithTimesMasked(form_.Log()),
-            "Starting\r\nTime: hh:mm:ss\r\n"
-            "Opening Port " +
-                line_.SlavePath() +
-                " . . . Opened\r\n"
-                "Opening File " +
-                missing +
-                " . . . Failed\r\n"
-                "Closing Port\r\nTime: hh:mm:ss\r\nElapsed: 00:0s\r\n");
-}
-
-TEST_F(TransferFrameTest, AScriptClosesWithoutTimes) {
-  const std::string missing = (folder_ / "missing.scr").string();
-  Run(missing);
-  EXPECT_EQ(WithTimesMasked(form_.Log()),
-            "Starting\r\nTime: hh:mm:ss\r\n"
-            "Opening Port " +
-                line_.SlavePath() +
-                " . . . Opened\r\n"
-                "Opening File " +
-                missing +
-                " . . . Failed\r\n"
-                "Closing Port\r\n");
+TEST_F(TransferFrameTest, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
+  for (const auto& [name, times] :
+       {std::pair{"missing.bin", "Time: hh:mm:ss\r\nElapsed: 00:0s\r\n"},
+        std::pair{"missing.scr", ""}}) {
+    const std::string missing = (folder_ / name).string();
+    Run(missing);
+    EXPECT_EQ(WithTimesMasked(form_.Log()),
+              "Starting\r\nTime: hh:mm:ss\r\n"
+              "Opening Port " +
+                  line_.SlavePath() +
+                  " . . . Opened\r\n"
+                  "Opening File " +
+                  missing + " . . . Failed\r\nClosing Port\r\n" + times);
+  }
 }
 
 TEST_F(TransferFrameTest, TheDelayLineQuotesTheTypedText) {
