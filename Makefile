@@ -21,6 +21,23 @@ define need
 	fi
 endef
 
+# A real-speed upload to the simulated device: 48 blocks of which 5 are blank, in two gaps, and a
+# short last block, over a line paced at 9600 baud with the response delay that rate needs.
+DEMO_DIR := build/demo
+demo:
+	$(call need,$(BUILD_DEBS))
+	cmake --preset default
+	cmake --build --preset default --target kelvo-cli
+	mkdir -p $(DEMO_DIR)
+	{ yes 'ZARQ demo firmware, block after block. ' | head -c 2560; \
+	  head -c 384 /dev/zero | tr '\0' '\377'; \
+	  yes 'Code after a blank gap. ' | head -c 1920; \
+	  head -c 256 /dev/zero | tr '\0' '\377'; \
+	  yes 'The end. ' | head -c 1000; } > $(DEMO_DIR)/sample.bin
+	build/default/tools/cli/kelvo-cli --simulate --address 0x2000 --device 'ZARQ 40 - 580' \
+	  --delay 200 --trace $(DEMO_DIR)/trace.txt $(DEMO_DIR)/sample.bin
+	@echo "Every byte that crossed the line, both ways: $(DEMO_DIR)/trace.txt"
+
 test:
 	$(call need,$(BUILD_DEBS))
 	cmake --preset default

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,9 @@ class SerialPort {
 
   bool IsOpen() const;
   PortError Error() const { return error_; }
+  // True once a read or write found the line gone (a USB adapter pulled out, the other end of
+  // a pseudo-terminal closed): nothing will cross it again.
+  bool Lost() const;
 
   // Returns as soon as buffer.size() bytes have arrived, and at the latest buffer.size() + 1 ms
   // after the call, with the count that arrived: possibly 0, which is an ordinary outcome.
@@ -46,6 +50,11 @@ class SerialPort {
  private:
   friend SerialPort OpenLoaderPort(const std::string& name);
   struct Native;
+  // Reads or writes with move until count bytes have moved, the deadline has passed or the
+  // line is gone; returns the count moved.
+  template <typename Move>
+  std::size_t MoveBytes(std::size_t count, short events,
+                        std::chrono::steady_clock::time_point deadline, Move move);
   std::unique_ptr<Native> native_;
   PortError error_ = PortError::kNone;
   PortTap* tap_ = nullptr;

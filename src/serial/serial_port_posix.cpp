@@ -15,6 +15,7 @@ namespace kelvo {
 
 struct SerialPort::Native {
   int fd = -1;
+  bool lost = false;
   termios saved{};  // restored on close, so the line is left as we found it
 };
 
@@ -41,20 +42,24 @@ PortError ErrorFromErrno(int error) {
   }
 }
 
-// Waits for the descriptor to become ready for events or for the deadline; false on time-out,
-// on hang-up and on error.
-bool WaitReady(int fd, short events, SteadyClock::time_point deadline) {
+enum class Readiness { kReady, kTimedOut, kGone };
+
+// Waits for the descriptor to become ready for events or for the deadline.
+Readiness WaitReady(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
     const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero()) return false;
+    if (left <= SteadyClock::duration::zero()) return Readiness::kTimedOut;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     const timespec timeout{static_cast<time_t>(ns / 1000000000),
                            static_cast<long>(ns % 1000000000)};
     pollfd poll_fd{fd, events, 0};
     const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
-    return (poll_fd.revents & events) != 0;
+    if (ready < 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      return Readiness::kGone;
+    }
+    if (ready == 0) return Readiness::kTimedOut;
+    return (poll_fd.revents & events) != 0 ? Readiness::kReady : Readiness::kGone;
   }
 }
 
@@ -90,6 +95,10 @@ bool SerialPort::IsOpen() const {
   return native_ != nullptr;
 }
 
+bool SerialPort::Lost() const {
+  return native_ != nullptr && native_->lost;
+}
+
 void SerialPort::Close() {
   if (!native_) return;
   ::tcsetattr(native_->fd, TCSANOW, &native_->saved);
@@ -101,18 +110,9 @@ void SerialPort::Close() {
 std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!native_ || buffer.empty()) return 0;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(buffer.size() + 1);
-  std::size_t got = 0;
-  while (got < buffer.size()) {
-    const ssize_t n = ::read(native_->fd, buffer.data() + got, buffer.size() - got);
-    if (n > 0) {
-      got += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
-    // Nothing yet (a raw line reads 0 bytes then); a hang-up ends the wait early.
-    if (!WaitReady(native_->fd, POLLIN, deadline)) break;
-  }
+  const std::size_t got = MoveBytes(buffer.size(), POLLIN, deadline, [&](std::size_t done) {
+    return ::read(native_->fd, buffer.data() + done, buffer.size() - done);
+  });
   if (tap_ && got > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(got));
   return got;
 }
@@ -120,19 +120,34 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
 std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!native_ || bytes.empty()) return 0;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(100 * bytes.size() + 100);
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::write(native_->fd, bytes.data() + sent, bytes.size() - sent);
+  const std::size_t sent = MoveBytes(bytes.size(), POLLOUT, deadline, [&](std::size_t done) {
+    return ::write(native_->fd, bytes.data() + done, bytes.size() - done);
+  });
+  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
+  return sent;
+}
+
+template <typename Move>
+std::size_t SerialPort::MoveBytes(std::size_t count, short events,
+                                  std::chrono::steady_clock::time_point deadline, Move move) {
+  std::size_t moved = 0;
+  while (moved < count) {
+    const ssize_t n = move(moved);
     if (n > 0) {
-      sent += static_cast<std::size_t>(n);
+      moved += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
-    if (!WaitReady(native_->fd, POLLOUT, deadline)) break;
+    if (n < 0 && errno != EAGAIN) {
+      native_->lost = true;
+      break;
+    }
+    // Nothing moved yet (a raw line reads 0 bytes then); a hang-up ends the wait early.
+    const Readiness readiness = WaitReady(native_->fd, events, deadline);
+    native_->lost = native_->lost || readiness == Readiness::kGone;
+    if (readiness != Readiness::kReady) break;
   }
-  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
-  return sent;
+  return moved;
 }
 
 SerialPort OpenLoaderPort(const std::string& name) {

@@ -62,6 +62,14 @@ class Upload {
     return context_.HaltRequested() ? Exit(TransferOutcome::kHalted) : std::nullopt;
   }
 
+  // Waiting or retrying on a line that has gone would only fill the log until the operator
+  // halts.
+  Exit PortLost() const {
+    if (!context_.port.Lost()) return std::nullopt;
+    form_.LogLine("Lost the port " + context_.PortName + ". Aborting Programming");
+    return TransferOutcome::kFailed;
+  }
+
   bool ImageFits() {
     if (image_size_ <= kLargestImage) return true;
     form_.LogLine(
@@ -79,6 +87,7 @@ class Upload {
           AwaitHandshake(context_.port, context_.shared.clock, kHandshakeTimeoutMs);
       if (reply == 0) {
         form_.LogLine("no response");
+        if (Exit exit = PortLost()) return exit;
       } else if (reply == kNak) {
         form_.LogLine("NAK detected");
         HandshakeDone = true;
@@ -193,6 +202,7 @@ class Upload {
   Exit SendUntilAccepted() {
     const auto number = static_cast<std::uint8_t>(BlockNumber & 0xFF);
     while (!SendBlock(context_.port, context_.shared, form_, number, BlockBuffer)) {
+      if (Exit exit = PortLost()) return exit;
       ++ErrorCount;
       form_.SetText(Control::ErrorsField, Printf("%d", ErrorCount));
       form_.LogLine("Error on Block " + BlockText + " . . . Retrying");

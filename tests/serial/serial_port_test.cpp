@@ -112,6 +112,7 @@ TEST(SerialPort, ReadTakesWhatArrivedByItsDeadline) {
   Bytes reply(133);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port.Read(reply), 0u);
+  EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, milliseconds(134));
   EXPECT_LT(waited, milliseconds(1000));
@@ -141,7 +142,9 @@ TEST(SerialPort, AVanishedLineMovesNothingAndDoesNotHang) {
   line.Close();
   Bytes buffer(133);
   const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port.Lost());
   EXPECT_EQ(port.Read(buffer), 0u);
+  EXPECT_TRUE(port.Lost());
   EXPECT_EQ(port.Write(buffer), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(13400));
 }

@@ -342,21 +342,29 @@ TEST(UploadImage, EndsWithoutEotWhenTheImageCannotBeReadToItsEnd) {
   EXPECT_EQ(Wire(run.sim.Frames()), (Lines{"#1", "#2"}));
 }
 
-TEST(UploadImage, KeepsRetryingAfterTheDeviceHangsUpUntilHalted) {
+TEST(UploadImage, StopsWhenTheLineIsGone) {
   SimulatorOptions options;
   options.hang_up_after_blocks = 2;
   const Bytes image = Pattern(5 * kBlockSize);
   UploadRun run(image, options);
   run.form.SetText(Control::DeviceTypeCombo, "ZARQX");
-  run.HaltOn("3");  // ErrorsField after the third refusal
-  EXPECT_EQ(run.Run(), TransferOutcome::kHalted);
-  // The packet that met the hang-up got no reply; the retries cannot even be written.
-  const std::string retry = "Error on Block 3 / 5 . . . Retrying";
-  EXPECT_EQ(run.Body(),
-            (Lines{kWaiting + "NAK detected", "Starting Programming",
-                   "Incomplete Response from ZARQ (Block 3, 0 Bytes)", retry, retry, retry}));
+  EXPECT_EQ(run.Run(), TransferOutcome::kFailed);
+  // The packet that met the hang-up got no reply, and nothing more can cross the line.
+  EXPECT_EQ(run.Body(), (Lines{kWaiting + "NAK detected", "Starting Programming",
+                               "Incomplete Response from ZARQ (Block 3, 0 Bytes)",
+                               "Lost the port " + run.sim.PortPath() + ". Aborting Programming"}));
   EXPECT_EQ(Wire(run.sim.Frames()), (Lines{"#1", "#2"}));
   EXPECT_EQ(run.MemoryAt(kImageOffset, 2 * kBlockSize), Bytes(image.begin(), image.begin() + 256));
+}
+
+TEST(UploadImage, StopsWaitingForTheLoaderWhenTheLineIsGone) {
+  SimulatorOptions options;
+  options.silent = true;
+  UploadRun run(Pattern(kBlockSize), options);
+  run.form.On(kWaiting, [&] { run.sim.Stop(); });
+  EXPECT_EQ(run.Run(), TransferOutcome::kFailed);
+  EXPECT_EQ(run.Body(), (Lines{kWaiting + "no response",
+                               "Lost the port " + run.sim.PortPath() + ". Aborting Programming"}));
 }
 
 // Every way the body can end, with the lines it wrote and the frames the device received.

@@ -1,0 +1,73 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include "exit_status.h"
+
+namespace kelvo::cli {
+namespace {
+
+constexpr char kDescription[] =
+    "Loads a firmware image into a ZARQ device over a serial port, or plays a script of bytes\n"
+    "to it (a FILE ending in .scr), exactly as the Kelvo window's Start button does.";
+
+constexpr char kFooter[] =
+    R"(Defaults for --port, --address, --device and --delay come from KELVO.DAT in the
+current directory when it is there (the window writes it on Quit), else they are
+COM1, 0x2000, "ZARQ 40 - 580" and 0. kelvo-cli never writes KELVO.DAT.
+Port names: COMn is /dev/ttyS(n-1), USBn /dev/ttyUSBn, ACMn /dev/ttyACMn, a name
+holding '/' is a path, any other name is looked up in /dev/. See --list-ports.
+
+--simulate runs against a simulated ZARQ device on a pseudo-terminal inside this
+program, over a line paced like a real 9600-baud cable; unless --delay is given,
+the response delay is then 200 ms, which that line needs. --instant drops the
+pacing. After an upload it reports whether the device's memory holds the image.
+
+--trace writes one line per burst of bytes: milliseconds since the start, "->" for
+bytes to the device or "<-" for bytes from it, then the bytes in hex.
+
+Exit status: 0 upload complete (EOT sent) or script played; 1 the transfer failed;
+2 usage error; 124 halted by --timeout; 130 halted by Ctrl-C or SIGTERM.
+A second Ctrl-C ends the program at once.)";
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CliOptions options;
+  CLI::App app{kDescription, "kelvo-cli"};
+  app.footer(kFooter);
+  app.get_formatter()->column_width(34);
+  app.set_version_flag("--version", std::string("kelvo-cli ") + KELVO_VERSION);
+
+  auto* file = app.add_option("FILE", options.file, "image (*.bin) or script (*.scr)");
+  auto* port =
+      app.add_option("--port", options.port, "serial port, e.g. COM1, USB0 or /dev/ttyUSB0");
+  app.add_option("--address", options.address, "start address text, e.g. 0x2000");
+  app.add_option("--device", options.device, "device type text, e.g. ZARQX or \"ZARQ 40 - 580\"");
+  app.add_option("--delay", options.delay, "response delay text, read as milliseconds");
+  app.add_option("--timeout", options.timeout_seconds, "halt the transfer after SECONDS")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.001, 1000000.0).description(""));
+  app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
+      ->type_name("FILE");
+  auto* simulate = app.add_flag("--simulate", options.simulate,
+                                "use a simulated device on a 9600-baud line instead of a port")
+                       ->excludes(port);
+  app.add_flag("--instant", options.instant, "no baud-rate pacing on the simulated line")
+      ->needs(simulate);
+  app.add_flag("--list-ports", options.list_ports,
+               "list the serial ports present, by the names Kelvo accepts")
+      ->excludes(file)
+      ->excludes(simulate);
+
+  try {
+    app.parse(argc, argv);
+    if (!options.list_ports && options.file.empty()) throw CLI::RequiredError("FILE");
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return {std::nullopt, status == 0 ? kExitComplete : kExitUsage};
+  }
+  return {options, kExitComplete};
+}
+
+}  // namespace kelvo::cli

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kelvo::cli {
+
+// What the operator asked for. The form's texts are kept exactly as typed; those not given
+// come from the settings file or the window's defaults.
+struct CliOptions {
+  std::optional<std::string> port;
+  std::optional<std::string> address;
+  std::optional<std::string> device;
+  std::optional<std::string> delay;
+  std::optional<double> timeout_seconds;
+  std::optional<std::string> trace_path;
+  bool simulate = false;
+  bool instant = false;
+  bool list_ports = false;
+  std::string file;
+};
+
+// Options to run with, or the status to exit with at once (after --help, --version or a usage
+// error, whose message has then been printed).
+struct CommandLine {
+  std::optional<CliOptions> options;
+  int exit_status = 0;
+};
+
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+}  // namespace kelvo::cli

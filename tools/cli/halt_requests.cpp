@@ -1,0 +1,77 @@
+#include "halt_requests.h"
+
+#include <unistd.h>
+
+#include <csignal>
+
+#include "exit_status.h"
+
+namespace kelvo::cli {
+namespace {
+
+// A signal handler reaches only these; both are lock-free, so touching them there is safe.
+std::atomic<std::uint32_t>* halt_flag = nullptr;
+std::atomic<int> halt_cause{static_cast<int>(HaltCause::kNone)};
+std::atomic<int> signals_seen{0};
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
+struct sigaction previous_int {
+}, previous_term{};
+
+void RequestHalt(HaltCause cause) {
+  int none = static_cast<int>(HaltCause::kNone);
+  halt_cause.compare_exchange_strong(none, static_cast<int>(cause));
+  halt_flag->store(1);
+}
+
+void OnSignal(int) {
+  if (signals_seen.fetch_add(1) > 0) {
+    // The operator insists: end now, leaving the live progress line behind a line break.
+    static constexpr char kNewLine = '\n';
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
+    ::_exit(kExitSignal);
+  }
+  RequestHalt(HaltCause::kSignal);
+}
+
+}  // namespace
+
+HaltRequests::HaltRequests(SharedState& shared, std::optional<std::uint32_t> timeout_ms)
+    : shared_(shared) {
+  halt_flag = &shared.HaltRequested;
+  halt_cause.store(static_cast<int>(HaltCause::kNone));
+  signals_seen.store(0);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, &previous_int);
+  ::sigaction(SIGTERM, &action, &previous_term);
+  if (timeout_ms) timer_ = std::thread([this, ms = *timeout_ms] { WatchTimeout(ms); });
+}
+
+HaltRequests::~HaltRequests() {
+  stop_.store(true);
+  if (timer_.joinable()) timer_.join();
+  ::sigaction(SIGINT, &previous_int, nullptr);
+  ::sigaction(SIGTERM, &previous_term, nullptr);
+}
+
+HaltCause HaltRequests::Cause() const {
+  return static_cast<HaltCause>(halt_cause.load());
+}
+
+// Counts on the transfer's own clock, a tick at a time, so that it also notices the end.
+void HaltRequests::WatchTimeout(std::uint32_t timeout_ms) {
+  const std::uint32_t start = shared_.clock.TickCount();
+  while (!stop_.load()) {
+    if (shared_.clock.TickCount() - start >= timeout_ms) {
+      RequestHalt(HaltCause::kTimeout);
+      return;
+    }
+    shared_.clock.Delay(Clock::kTickMs);
+  }
+}
+
+}  // namespace kelvo::cli

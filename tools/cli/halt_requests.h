@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <thread>
+
+#include "transfer/shared_state.h"
+
+namespace kelvo::cli {
+
+enum class HaltCause : int { kNone, kSignal, kTimeout };
+
+// Halts the transfer as the window's Halt button does: on SIGINT or SIGTERM, and after
+// timeout_ms of the tick clock when given. A second signal ends the program at once with
+// status 130. One at a time; the previous signal handling comes back when it goes.
+class HaltRequests {
+ public:
+  HaltRequests(SharedState& shared, std::optional<std::uint32_t> timeout_ms);
+  ~HaltRequests();
+  HaltRequests(const HaltRequests&) = delete;
+  HaltRequests& operator=(const HaltRequests&) = delete;
+
+  // What asked for the halt first, if anything did.
+  HaltCause Cause() const;
+
+ private:
+  void WatchTimeout(std::uint32_t timeout_ms);
+
+  SharedState& shared_;
+  std::atomic<bool> stop_{false};
+  std::thread timer_;
+};
+
+}  // namespace kelvo::cli

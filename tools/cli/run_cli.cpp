@@ -1,0 +1,151 @@
+#include "run_cli.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "console_form.h"
+#include "exit_status.h"
+#include "halt_requests.h"
+#include "image_check.h"
+#include "port_list.h"
+#include "serial/ticker.h"
+#include "settings/settings_file.h"
+#include "simulator/zarq_simulator.h"
+#include "trace_file.h"
+#include "transfer/transfer_frame.h"
+
+namespace kelvo::cli {
+namespace {
+
+// What a 9600-baud line needs between a packet and its 133-byte reply.
+constexpr char kPacedSimulationDelay[] = "200";
+
+// The form as Start would find it: the settings file's values (or the window's defaults), then
+// what the command line gives.
+void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
+              const ZarqSimulator* device) {
+  LoadSettings(form, shared.ResponseDelay);
+  form.SetText(Control::FileEdit, options.file);
+  if (device) form.SetText(Control::PortCombo, device->PortPath());
+  if (options.port) form.SetText(Control::PortCombo, *options.port);
+  if (options.address) form.SetText(Control::StartAddressCombo, *options.address);
+  if (options.device) form.SetText(Control::DeviceTypeCombo, *options.device);
+  if (options.delay) {
+    form.SetText(Control::ResponseDelayEdit, *options.delay);
+  } else if (device && !options.instant) {
+    form.SetText(Control::ResponseDelayEdit, kPacedSimulationDelay);
+  }
+}
+
+std::string PortErrorText(PortError error, const std::string& name) {
+  const std::string device = DevicePathFor(name);
+  const std::string port = device == name ? name : name + " (" + device + ")";
+  switch (error) {
+    case PortError::kNone:
+      return "";
+    case PortError::kNoSuchPort:
+      return "no such port: " + port + "; kelvo-cli --list-ports shows the ports present";
+    case PortError::kInUse:
+      return "port " + port + " is in use by another program";
+    case PortError::kPermissionDenied:
+      return "permission denied on " + device +
+             ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
+             "again";
+    case PortError::kNotASerialPort:
+      return port + " is not a serial port";
+    case PortError::kOther:
+      break;
+  }
+  return "port " + port + " could not be opened or set up for 9600 baud";
+}
+
+bool ReportSimulatedMemory(const ZarqSimulator& device, const std::string& image_path) {
+  std::ifstream in(image_path, std::ios::binary);
+  const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in),
+                                        std::istreambuf_iterator<char>()};
+  const ImageCheck check = CheckImageInMemory(device.Memory(), image);
+  std::printf("%s\n", check.message.c_str());
+  std::fflush(stdout);
+  return check.holds_image;
+}
+
+int ExitStatusFor(TransferOutcome outcome, HaltCause cause) {
+  switch (outcome) {
+    case TransferOutcome::kComplete:
+      return kExitComplete;
+    case TransferOutcome::kHalted:
+      return cause == HaltCause::kTimeout ? kExitTimedOut : kExitSignal;
+    case TransferOutcome::kFailed:
+      break;
+  }
+  return kExitFailed;
+}
+
+}  // namespace
+
+int RunCli(const CliOptions& options) {
+  if (options.list_ports) {
+    std::fputs(FormatPortList(ListSerialPorts()).c_str(), stdout);
+    return kExitComplete;
+  }
+
+  std::unique_ptr<ZarqSimulator> device;
+  if (options.simulate) {
+    SimulatorOptions simulator_options;
+    simulator_options.paced = !options.instant;
+    device = std::make_unique<ZarqSimulator>(simulator_options);
+    if (!device->IsRunning()) {
+      std::fprintf(stderr, "kelvo-cli: the simulated device found no pseudo-terminal to use\n");
+      return kExitFailed;
+    }
+  }
+
+  std::unique_ptr<TraceFile> trace;
+  if (options.trace_path) {
+    std::string error;
+    trace = TraceFile::Create(*options.trace_path, error);
+    if (!trace) {
+      std::fprintf(stderr, "kelvo-cli: cannot write the trace file %s: %s\n",
+                   options.trace_path->c_str(), error.c_str());
+      return kExitUsage;
+    }
+  }
+
+  SharedState shared;
+  ConsoleForm form(stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+  FillForm(form, shared, options, device.get());
+  std::optional<std::uint32_t> timeout_ms;
+  if (options.timeout_seconds) {
+    timeout_ms = static_cast<std::uint32_t>(std::ceil(*options.timeout_seconds * 1000));
+  }
+
+  const TransferKind kind = ChooseTransfer(options.file);
+  TransferResult result;
+  HaltCause cause = HaltCause::kNone;
+  {
+    Ticker ticker(shared.clock);
+    HaltRequests halts(shared, timeout_ms);
+    result = RunTransfer(kind, form, shared, trace.get());
+    cause = halts.Cause();
+  }
+  form.ClearProgress();
+
+  if (result.port_error != PortError::kNone) {
+    std::fprintf(stderr, "kelvo-cli: %s\n",
+                 PortErrorText(result.port_error, form.ReadText(Control::PortCombo)).c_str());
+  }
+  int status = ExitStatusFor(result.outcome, cause);
+  // A complete upload that left the wrong bytes behind is a failure, not a success.
+  if (device && kind == TransferKind::kUploadImage &&
+      !ReportSimulatedMemory(*device, options.file) && status == kExitComplete) {
+    status = kExitFailed;
+  }
+  return status;
+}
+
+}  // namespace kelvo::cli
