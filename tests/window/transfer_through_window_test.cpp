@@ -113,6 +113,29 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
   EXPECT_EQ(log->SelectedText(), QString::fromStdString(log->Text()).remove('\r'));
 }
 
+TEST_F(TransferThroughWindowTest, HaltStopsAnUploadThatRetriesABlock) {
+  SimulatorOptions options;
+  options.refuse_block = 1;
+  options.refuse_times = 1 << 30;
+  ZarqSimulator device(options);
+  MainDialog window;
+  window.show();
+  StartUpload(window, device, Image(3));
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] {
+    return Find<LogPane>(window, "LogEdit")->Text().find("Error on Block 1 / 3 . . . Retrying") !=
+           std::string::npos;
+  }));
+  QTest::mouseClick(Find<QPushButton>(window, "HaltButton"), Qt::LeftButton);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+
+  const std::vector<std::string> lines = LogLines(window);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[lines.size() - 4], "Error on Block 1 / 3 . . . Retrying");
+  EXPECT_EQ(lines[lines.size() - 3], "Closing Port");
+  EXPECT_EQ(device.EotCount(), 0);
+  EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
+}
+
 TEST_F(TransferThroughWindowTest, AnUploadGoesOnWritingTheLogWhileTheAboutBoxIsOpen) {
   ZarqSimulator device;
   MainDialog window;
