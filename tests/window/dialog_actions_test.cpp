@@ -31,6 +31,14 @@ class OpenedUrls : public QObject {
   void Open(const QUrl& url) { urls << url; }
 };
 
+// Picks path in the open file dialog and confirms, as the operator would by typing the name and
+// pressing Enter. The name field takes the path only while it has no focus.
+void ChooseFile(QFileDialog* browse, const QString& path) {
+  if (QWidget* focus = browse->focusWidget()) focus->clearFocus();
+  browse->selectFile(path);
+  static_cast<QDialog*>(browse)->accept();
+}
+
 class DialogActionsTest : public testing::InEmptyFolder {
  protected:
   DialogActionsTest() {
@@ -89,11 +97,9 @@ TEST_F(DialogActionsTest, BrowseTakesOnlyAnExistingFileAndNeverChangesTheCurrent
       warned = true;
       warning->accept();
     });
-    browse->selectFile(FilePath("scripts/missing.bin"));
-    static_cast<QDialog*>(browse)->accept();
+    ChooseFile(browse, FilePath("scripts/missing.bin"));
     missing_refused = warned && browse->isVisible();
-    browse->selectFile(FilePath("scripts/setup.scr"));
-    static_cast<QDialog*>(browse)->accept();
+    ChooseFile(browse, FilePath("scripts/setup.scr"));
   });
   Click("BrowseButton");
   EXPECT_TRUE(missing_refused);
@@ -106,10 +112,8 @@ TEST_F(DialogActionsTest, HelpOpensTheHelpFileOfTheStartFolderAlsoAfterBrowsingE
   Click("HelpButton");
   QDir(Folder()).mkpath("elsewhere");
   testing::WriteFileBytes(Folder() / "elsewhere/app.bin", {1});
-  testing::WhenModalOpens<QFileDialog>([&](QFileDialog* browse) {
-    browse->selectFile(FilePath("elsewhere/app.bin"));
-    static_cast<QDialog*>(browse)->accept();
-  });
+  testing::WhenModalOpens<QFileDialog>(
+      [&](QFileDialog* browse) { ChooseFile(browse, FilePath("elsewhere/app.bin")); });
   Click("BrowseButton");
   // Enter on a push button other than Quit clicks that button instead of quitting.
   Activate();
