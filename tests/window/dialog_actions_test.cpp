@@ -177,12 +177,12 @@ TEST_F(DialogActionsTest, TheAboutBoxClosesByOkEnterEscAndItsCloseBox) {
       {"Esc", [](AboutDialog& about) { QTest::keyClick(&about, Qt::Key_Escape); }},
       {"close box", [](AboutDialog& about) { about.close(); }},
   };
-  for (const auto& [way, close] : ways) {
-    SCOPED_TRACE(way);
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.first);
     bool was_open = false;
     testing::WhenModalOpens<AboutDialog>([&](AboutDialog* about) {
       was_open = about->isVisible();
-      close(*about);
+      way.second(*about);
     });
     AboutDialog about(&dialog_);
     about.exec();
