@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QUrl>
-#include <utility>
 
 #include "forms.h"
 #include "settings/settings_file.h"
@@ -48,6 +47,7 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   });
   addAction(form_menu_key);
 
+  // The window manager shows this icon in the title bar, the task bar and for a minimised window.
   QIcon icon;
   icon.addFile(":/kelvo-32.png", QSize(32, 32));
   icon.addFile(":/kelvo-16.png", QSize(16, 16));
