@@ -46,10 +46,12 @@ class RecordReader {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeSettings(const Settings& settings) {
-  std::vector<std::uint8_t> record(kPortFieldSize, 0);
+  std::vector<std::uint8_t> record;
+  record.reserve(kLongestSettingsRecord);
   if (settings.port.size() <= kPortFieldSize) {
-    std::copy(settings.port.begin(), settings.port.end(), record.begin());
+    record.assign(settings.port.begin(), settings.port.end());
   }
+  record.resize(kPortFieldSize, 0);
   AppendText(record, settings.file_path);
   AppendText(record, settings.start_address);
   record.push_back(settings.device_type == kZarqx ? 1 : 0);

@@ -60,8 +60,8 @@ std::string ProgressMeter::Line(std::size_t width) const {
   const std::size_t bar_width =
       std::clamp<std::size_t>(width > text.size() + 3 ? width - text.size() - 3 : 0, 10, 40);
   const std::size_t filled = bar_width * static_cast<std::size_t>(percent) / 100;
-  std::string line = "[" + std::string(filled, '#') + std::string(bar_width - filled, '-') + "]";
-  line += text;
+  std::string line = "[";
+  line.append(filled, '#').append(bar_width - filled, '-').append("]").append(text);
   if (line.size() >= width) line.resize(width > 0 ? width - 1 : 0);
   return line;
 }
