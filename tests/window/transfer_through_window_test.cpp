@@ -30,33 +30,36 @@ Bytes Image(int blocks, std::initializer_list<int> blank_blocks = {}) {
   return image;
 }
 
-class TransferThroughWindowTest : public testing::InEmptyFolder {
- protected:
-  // Fills the form for an upload of image to the simulator and clicks Start.
-  void StartUpload(MainDialog& window, const ZarqSimulator& device, const Bytes& image) {
-    testing::WriteFileBytes(Folder() / "app.bin", image);
-    window.Form()->SetText(Control::PortCombo, device.PortPath());
-    window.Form()->SetText(Control::FileEdit, (Folder() / "app.bin").string());
-    QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
-  }
+// Writes image to app.bin in the current folder, fills the form for an upload of it to the
+// simulator and clicks Start.
+void StartUpload(MainDialog& window, const ZarqSimulator& device, const Bytes& image) {
+  testing::WriteFileBytes("app.bin", image);
+  window.Form()->SetText(Control::PortCombo, device.PortPath());
+  window.Form()->SetText(Control::FileEdit, std::filesystem::absolute("app.bin").string());
+  QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
+}
 
-  // The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
-  static bool Finished(MainDialog& window) {
-    return Find<LogPane>(window, "LogEdit")->Text().find("Elapsed: ") != std::string::npos &&
-           Find<QPushButton>(window, "StartButton")->isEnabled() &&
-           !Find<QPushButton>(window, "HaltButton")->isEnabled();
-  }
+bool LogHas(const MainDialog& window, const char* text) {
+  return Find<LogPane>(window, "LogEdit")->Text().find(text) != std::string::npos;
+}
 
-  static std::vector<std::string> LogLines(MainDialog& window) {
-    std::vector<std::string> lines;
-    const std::string& log = Find<LogPane>(window, "LogEdit")->Text();
-    std::size_t start = 0;
-    for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      lines.push_back(log.substr(start, end - start));
-    }
-    return lines;
+// The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
+bool Finished(const MainDialog& window) {
+  return LogHas(window, "Elapsed: ") && Find<QPushButton>(window, "StartButton")->isEnabled() &&
+         !Find<QPushButton>(window, "HaltButton")->isEnabled();
+}
+
+std::vector<std::string> LogLines(const MainDialog& window) {
+  std::vector<std::string> lines;
+  const std::string& log = Find<LogPane>(window, "LogEdit")->Text();
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(log.substr(start, end - start));
   }
-};
+  return lines;
+}
+
+using TransferThroughWindowTest = testing::InEmptyFolder;
 
 TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWrote) {
   ZarqSimulator device;
@@ -67,7 +70,7 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
 
   const std::string port = device.PortPath();
-  const std::string file = (Folder() / "app.bin").string();
+  const std::string file = std::filesystem::absolute("app.bin").string();
   const std::vector<std::string> expected = {
       "Starting",
       "Time: \\d\\d:\\d\\d:\\d\\d",
@@ -100,17 +103,9 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
   EXPECT_EQ(Find<QLineEdit>(window, "AddressField")->text(), "2028");
   EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(),
             QString("%1").arg(sum, 4, 16, QChar('0')).toUpper());
-  EXPECT_FALSE(Find<QPushButton>(window, "HaltButton")->isEnabled());
   const Bytes memory = device.Memory();
   EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin() + 0x2000 * 16));
   EXPECT_EQ(device.EotCount(), 2);
-
-  // The view shows the same log once it has caught up.
-  auto* log = Find<LogPane>(window, "LogEdit");
-  ASSERT_TRUE(testing::ProcessEventsUntil(
-      [&] { return log->LineCount() == static_cast<int>(expected.size()) + 1; }));
-  log->SelectAll();
-  EXPECT_EQ(log->SelectedText(), QString::fromStdString(log->Text()).remove('\r'));
 }
 
 TEST_F(TransferThroughWindowTest, HaltStopsAnUploadThatRetriesABlock) {
@@ -121,10 +116,8 @@ TEST_F(TransferThroughWindowTest, HaltStopsAnUploadThatRetriesABlock) {
   MainDialog window;
   window.show();
   StartUpload(window, device, Image(3));
-  ASSERT_TRUE(testing::ProcessEventsUntil([&] {
-    return Find<LogPane>(window, "LogEdit")->Text().find("Error on Block 1 / 3 . . . Retrying") !=
-           std::string::npos;
-  }));
+  ASSERT_TRUE(testing::ProcessEventsUntil(
+      [&] { return LogHas(window, "Error on Block 1 / 3 . . . Retrying"); }));
   QTest::mouseClick(Find<QPushButton>(window, "HaltButton"), Qt::LeftButton);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
 
@@ -142,7 +135,7 @@ TEST_F(TransferThroughWindowTest, AnUploadGoesOnWritingTheLogWhileTheAboutBoxIsO
   window.show();
   std::size_t log_at_open = 0;
   bool finished_while_open = false;
-  testing::WhenModalOpens<AboutDialog>([&](AboutDialog* about) {
+  testing::WhenOpens<AboutDialog>([&](AboutDialog* about) {
     log_at_open = Find<LogPane>(window, "LogEdit")->Text().size();
     finished_while_open = testing::ProcessEventsUntil([&] { return Finished(window); });
     about->accept();
@@ -164,20 +157,15 @@ enum class AfterQuit {
   kHaltAndAwaitThePort,  // the worker runs to its end and releases the port
 };
 
-[[noreturn]] void QuitDuringUploadThen(AfterQuit after, const std::filesystem::path& image) {
+[[noreturn]] void QuitDuringUploadThen(AfterQuit after) {
   SimulatorOptions options;
   options.silent = true;  // the upload waits for the device's NAK
   auto* device = new ZarqSimulator(options);
   std::shared_ptr<SharedState> shared;
-  testing::WhenModalOpens<MainDialog>([&](MainDialog* window) {
+  testing::WhenOpens<MainDialog>([&](MainDialog* window) {
     shared = window->Shared();
-    window->Form()->SetText(Control::PortCombo, device->PortPath());
-    window->Form()->SetText(Control::FileEdit, image.string());
-    QTest::mouseClick(Find<QPushButton>(*window, "StartButton"), Qt::LeftButton);
-    testing::ProcessEventsUntil([&] {
-      return Find<LogPane>(*window, "LogEdit")->Text().find("Waiting for Initial NAK") !=
-             std::string::npos;
-    });
+    StartUpload(*window, *device, Image(4));
+    testing::ProcessEventsUntil([&] { return LogHas(*window, "Waiting for Initial NAK"); });
     QTest::mouseClick(Find<QPushButton>(*window, "QuitButton"), Qt::LeftButton);
   });
   qobject_cast<LoaderApp*>(QCoreApplication::instance())->InitInstance();
@@ -198,12 +186,10 @@ enum class AfterQuit {
 
 TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  testing::WriteFileBytes(Folder() / "app.bin", Image(4));
   for (const AfterQuit after :
        {AfterQuit::kExitAtOnce, AfterQuit::kExitWhileWorkerRuns, AfterQuit::kHaltAndAwaitThePort}) {
     SCOPED_TRACE(static_cast<int>(after));
-    EXPECT_EXIT(QuitDuringUploadThen(after, Folder() / "app.bin"), ::testing::ExitedWithCode(0),
-                "");
+    EXPECT_EXIT(QuitDuringUploadThen(after), ::testing::ExitedWithCode(0), "");
   }
 }
 

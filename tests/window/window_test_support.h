@@ -8,14 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <string>
 #include <vector>
 
 namespace kelvo::testing {
@@ -42,16 +40,25 @@ Widget* Find(const QObject& parent, const char* name) {
   return found;
 }
 
-// Runs action on the first modal window of type Modal to appear, from within whatever event
-// loop the test is in at the time (the window's own exec(), typically).
-template <typename Modal>
-void WhenModalOpens(std::function<void(Modal*)> action) {
+// Shows window and makes it the active one, as it is after a dialog or menu over it closes.
+inline void ShowAndActivate(QWidget& window) {
+  window.show();
+  QApplication::setActiveWindow(&window);
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// Runs action on the first widget of type Opened that current() names (the active modal window
+// unless told otherwise), from within whatever event loop the test is in at the time: the
+// window's own exec(), typically.
+template <typename Opened>
+void WhenOpens(std::function<void(Opened*)> action,
+               QWidget* (*current)() = &QApplication::activeModalWidget) {
   auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, action] {
-    if (auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget())) {
+  QObject::connect(poll, &QTimer::timeout, [poll, action, current] {
+    if (auto* opened = qobject_cast<Opened*>(current())) {
       poll->deleteLater();
       poll->stop();
-      action(modal);
+      action(opened);
     }
   });
   poll->start(5);
@@ -70,19 +77,6 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done,
   poll.start(1);
   if (!done()) loop.exec();
   return done();
-}
-
-// Runs action on the first popup (a context menu) to appear.
-inline void WhenPopupOpens(std::function<void(QWidget*)> action) {
-  auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, action] {
-    if (QWidget* popup = QApplication::activePopupWidget()) {
-      poll->deleteLater();
-      poll->stop();
-      action(popup);
-    }
-  });
-  poll->start(5);
 }
 
 inline std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
