@@ -7,8 +7,6 @@
 #include <cstring>
 
 #include "forms.h"
-#include "settings/settings_file.h"
-#include "transfer/memory_form.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
 #include "window_test_support.h"
@@ -17,11 +15,11 @@ namespace kelvo {
 namespace {
 
 using testing::Find;
-using Bytes = std::vector<std::uint8_t>;
 
 // Port "COM1", path C:\fw.bin, start address "0x2000", device type "ZARQX", delay 100.
-const Bytes kExampleFile = {0x43, 0x4F, 0x4D, 0x31, 0x09, 0x43, 0x3A, 0x5C, 0x66, 0x77, 0x2E, 0x62,
-                            0x69, 0x6E, 0x06, 0x30, 0x78, 0x32, 0x30, 0x30, 0x30, 0x01, 0x64, 0x00};
+const std::vector<std::uint8_t> kExampleFile = {0x43, 0x4F, 0x4D, 0x31, 0x09, 0x43, 0x3A, 0x5C,
+                                                0x66, 0x77, 0x2E, 0x62, 0x69, 0x6E, 0x06, 0x30,
+                                                0x78, 0x32, 0x30, 0x30, 0x30, 0x01, 0x64, 0x00};
 
 // A rectangle in dialog units in pixels, measured here rather than taken from the window's own
 // conversion: a quarter of the font's average character width across, an eighth of its height
@@ -49,10 +47,9 @@ class MainDialogTest : public testing::InEmptyFolder {
 TEST_F(MainDialogTest, HasItsCaptionAFixedSizeInDialogUnitsAndNoMinimiseOrMaximiseBox) {
   EXPECT_EQ(dialog_.windowTitle(), "Harvenor - Kelvo ");
   EXPECT_EQ(dialog_.minimumSize(), dialog_.maximumSize());
-  const Qt::WindowFlags flags = dialog_.windowFlags();
-  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-  EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+  const Qt::WindowFlags boxes = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                                Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint;
+  EXPECT_EQ(dialog_.windowFlags() & boxes, Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint);
   const QList<QSize> icon_sizes = dialog_.windowIcon().availableSizes();
   EXPECT_TRUE(icon_sizes.contains(QSize(32, 32)) && icon_sizes.contains(QSize(16, 16)));
 
@@ -127,26 +124,33 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyle) {
                                  "Address", "Checksum", "Response Delay"}));
 }
 
-TEST_F(MainDialogTest, WithoutASettingsFileTheFieldsShowTheDefaultsAndTheListsTheirItems) {
+TEST_F(MainDialogTest, FieldsShowTheDefaultsOrTheSettingsFileAndQuitWritesItBackIdentically) {
   struct Case {
     const char* name;
-    std::string text;
+    std::string without_file;
+    std::string from_example;
     QStringList items;  // of a combo box
   };
   const Case cases[] = {
-      {"FileEdit", "", {}},
-      {"PortCombo", "COM1", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
-      {"StartAddressCombo", "0x2000", {"0x2000"}},
-      {"DeviceTypeCombo", "ZARQ 40 - 580", {"ZARQX", "ZARQ 40 - 580"}},
-      {"ResponseDelayEdit", "0", {}},
-      {"BlockField", "", {}},
-      {"ErrorsField", "", {}},
-      {"AddressField", "", {}},
-      {"ChecksumField", "", {}},
+      {"FileEdit", "", "C:\\fw.bin", {}},
+      {"PortCombo",
+       "COM1",
+       "COM1",
+       {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}},
+      {"StartAddressCombo", "0x2000", "0x2000", {"0x2000"}},
+      {"DeviceTypeCombo", "ZARQ 40 - 580", "ZARQX", {"ZARQX", "ZARQ 40 - 580"}},
+      {"ResponseDelayEdit", "0", "100", {}},
+      {"BlockField", "", "", {}},
+      {"ErrorsField", "", "", {}},
+      {"AddressField", "", "", {}},
+      {"ChecksumField", "", "", {}},
   };
+  testing::WriteFileBytes(Folder() / "KELVO.DAT", kExampleFile);
+  MainDialog loaded;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(FieldText(dialog_, c.name), c.text);
+    EXPECT_EQ(FieldText(dialog_, c.name), c.without_file);
+    EXPECT_EQ(FieldText(loaded, c.name), c.from_example);
     if (auto* combo = dialog_.findChild<QComboBox*>(c.name)) {
       QStringList items;
       for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
@@ -154,31 +158,26 @@ TEST_F(MainDialogTest, WithoutASettingsFileTheFieldsShowTheDefaultsAndTheListsTh
     }
   }
   EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->Text(), "");
+  EXPECT_EQ(loaded.Shared()->ResponseDelay.load(), 100);
+
+  std::filesystem::remove(Folder() / "KELVO.DAT");
+  QTest::mouseClick(Find<QPushButton>(loaded, "QuitButton"), Qt::LeftButton);
+  EXPECT_EQ(loaded.result(), QDialog::Accepted);
+  EXPECT_EQ(testing::FileBytes(Folder() / "KELVO.DAT"), kExampleFile);
 }
 
-TEST_F(MainDialogTest, TabVisitsTheTabStopsInFormOrderAndHaltOnlyWhenEnabled) {
+TEST_F(MainDialogTest, TabVisitsTheTabStopsInFormOrder) {
   testing::ShowAndActivate(dialog_);
-  const auto tab_order = [] {
-    std::vector<std::string> names;
-    for (int i = 0; i < 11; ++i) {
-      names.push_back(QApplication::focusWidget()->objectName().toStdString());
-      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    return names;
-  };
-  const std::vector<std::string> without_halt = {
-      "FileEdit",        "BrowseButton", "PortCombo",   "StartAddressCombo",
-      "DeviceTypeCombo", "StartButton",  "QuitButton",  "ResponseDelayEdit",
-      "HelpButton",      "FileEdit",     "BrowseButton"};
-  EXPECT_EQ(tab_order(), without_halt);
-
-  Find<QPushButton>(dialog_, "HaltButton")->setEnabled(true);
-  Find<QLineEdit>(dialog_, "FileEdit")->setFocus();
-  const std::vector<std::string> with_halt = {
-      "FileEdit",          "BrowseButton", "PortCombo",  "StartAddressCombo",
-      "DeviceTypeCombo",   "StartButton",  "QuitButton", "HaltButton",
-      "ResponseDelayEdit", "HelpButton",   "FileEdit"};
-  EXPECT_EQ(tab_order(), with_halt);
+  Find<QPushButton>(dialog_, "HaltButton")->setEnabled(true);  // as while a transfer runs
+  std::vector<std::string> order;
+  for (int i = 0; i < 11; ++i) {
+    order.push_back(QApplication::focusWidget()->objectName().toStdString());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(order,
+            std::vector<std::string>({"FileEdit", "BrowseButton", "PortCombo", "StartAddressCombo",
+                                      "DeviceTypeCombo", "StartButton", "QuitButton", "HaltButton",
+                                      "ResponseDelayEdit", "HelpButton", "FileEdit"}));
 }
 
 TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram) {
@@ -190,30 +189,10 @@ TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram
 
   dialog_.Form()->SetText(Control::ResponseDelayEdit, "-1 ms");
   EXPECT_EQ(delay->text(), "-1 ms");
-  delay->end(false);
-  QTest::keyClicks(delay, "5q");
-  EXPECT_EQ(delay->text(), "-1 ms5");
 
   auto* file = Find<QLineEdit>(dialog_, "FileEdit");
   QTest::keyClicks(file, "a-1 .bin");
   EXPECT_EQ(file->text(), "a-1 .bin");
-}
-
-TEST_F(MainDialogTest, TheExampleSettingsFileLoadsAndQuitWritesItBackIdentically) {
-  testing::WriteFileBytes(Folder() / "KELVO.DAT", kExampleFile);
-  MainDialog loaded;
-  EXPECT_EQ(FieldText(loaded, "PortCombo"), "COM1");
-  EXPECT_EQ(FieldText(loaded, "FileEdit"), "C:\\fw.bin");
-  EXPECT_EQ(FieldText(loaded, "StartAddressCombo"), "0x2000");
-  EXPECT_EQ(FieldText(loaded, "DeviceTypeCombo"), "ZARQX");
-  EXPECT_EQ(FieldText(loaded, "ResponseDelayEdit"), "100");
-  EXPECT_EQ(loaded.Shared()->ResponseDelay.load(), 100);
-
-  std::filesystem::remove(Folder() / "KELVO.DAT");
-  QTest::mouseClick(Find<QPushButton>(loaded, "QuitButton"), Qt::LeftButton);
-  EXPECT_EQ(loaded.result(), QDialog::Accepted);
-  EXPECT_FALSE(loaded.isVisible());
-  EXPECT_EQ(testing::FileBytes(Folder() / "KELVO.DAT"), kExampleFile);
 }
 
 TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTheFileAlone) {
@@ -243,16 +222,11 @@ TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTh
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
-    Find<QLineEdit>(dialog, "ResponseDelayEdit")->setText("250");
     c.close(dialog);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), c.saves ? QDialog::Accepted : QDialog::Rejected);
     if (c.saves) {
-      MemoryForm saved;
-      std::atomic<std::uint16_t> delay{0};
-      LoadSettings(saved, delay);
-      EXPECT_EQ(saved.ReadText(Control::FileEdit), "/changed.bin");
-      EXPECT_EQ(delay.load(), 250);
+      EXPECT_EQ(FieldText(MainDialog(), "FileEdit"), "/changed.bin");  // as the next start reads it
     } else {
       EXPECT_EQ(testing::FileBytes(Folder() / "KELVO.DAT"), kExampleFile);
     }
