@@ -21,19 +21,16 @@ using testing::Find;
 using Bytes = std::vector<std::uint8_t>;
 using TransferThroughWindowTest = testing::InEmptyFolder;
 
-Bytes Image(int blocks) {
+// Writes an image of whole 128-byte blocks to app.bin in the current folder, fills the form for
+// an upload of it to the simulator, clicks Start and returns the image.
+Bytes StartUpload(MainDialog& window, const ZarqSimulator& device, int blocks) {
   Bytes image(static_cast<std::size_t>(blocks) * 128);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return image;
-}
-
-// Writes image to app.bin in the current folder, fills the form for an upload of it to the
-// simulator and clicks Start.
-void StartUpload(MainDialog& window, const ZarqSimulator& device, const Bytes& image) {
   testing::WriteFileBytes("app.bin", image);
   window.Form()->SetText(Control::PortCombo, device.PortPath());
   window.Form()->SetText(Control::FileEdit, std::filesystem::absolute("app.bin").string());
   QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
+  return image;
 }
 
 const std::string& Log(const MainDialog& window) {
@@ -63,8 +60,7 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
   ZarqSimulator device;
   MainDialog window;
   window.show();
-  const Bytes image = Image(6);
-  StartUpload(window, device, image);
+  const Bytes image = StartUpload(window, device, 6);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
 
   EXPECT_TRUE(LogMatches(
@@ -88,10 +84,8 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
 }
 
 TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStopsTheUpload) {
-  SimulatorOptions options;
-  options.refuse_block = 1;  // always: the upload retries the block until it is halted
-  options.refuse_times = 1 << 30;
-  ZarqSimulator device(options);
+  // Block 1 is refused every time: the upload retries it until it is halted.
+  ZarqSimulator device({.refuse_block = 1, .refuse_times = 1 << 30});
   MainDialog window;
   window.show();
   std::size_t log_at_open = 0;
@@ -103,7 +97,7 @@ TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStops
     });
     about->accept();
   });
-  StartUpload(window, device, Image(3));
+  StartUpload(window, device, 3);
   AboutDialog(&window).exec();
   EXPECT_TRUE(retried_while_open);
 
@@ -126,13 +120,11 @@ enum class AfterQuit {
 };
 
 [[noreturn]] void QuitDuringUploadThen(AfterQuit after) {
-  SimulatorOptions options;
-  options.silent = true;  // the upload waits for the device's NAK
-  auto* device = new ZarqSimulator(options);
+  auto* device = new ZarqSimulator({.silent = true});  // the upload waits for the device's NAK
   std::shared_ptr<SharedState> shared;
   testing::WhenOpens<MainDialog>([&](MainDialog* window) {
     shared = window->Shared();
-    StartUpload(*window, *device, Image(4));
+    StartUpload(*window, *device, 4);
     testing::ProcessEventsUntil(
         [&] { return Log(*window).find("Waiting for Initial NAK") != std::string::npos; });
     QTest::mouseClick(Find<QPushButton>(*window, "QuitButton"), Qt::LeftButton);

@@ -10,10 +10,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <vector>
 
 namespace kelvo::testing {
@@ -24,8 +22,6 @@ class InEmptyFolder : public ::testing::Test {
  protected:
   InEmptyFolder() : previous_(QDir::currentPath()) { QDir::setCurrent(folder_.path()); }
   ~InEmptyFolder() override { QDir::setCurrent(previous_); }
-
-  std::filesystem::path Folder() const { return folder_.path().toStdString(); }
 
  private:
   QTemporaryDir folder_;
@@ -79,13 +75,7 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done,
   return done();
 }
 
-inline std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFileBytes(const std::filesystem::path& path,
-                           const std::vector<std::uint8_t>& bytes) {
+inline void WriteFileBytes(const char* path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
