@@ -112,6 +112,7 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyle) {
       EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), has('A'));
     }
   }
+  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_FALSE(Find<QPushButton>(dialog_, "HaltButton")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>(dialog_, "StartButton")->isEnabled());
 
