@@ -19,140 +19,95 @@ namespace {
 
 using testing::Find;
 using Bytes = std::vector<std::uint8_t>;
+using TransferThroughWindowTest = testing::InEmptyFolder;
 
-// An image of whole 128-byte blocks; blank ones hold only 0xFF.
-Bytes Image(int blocks, std::initializer_list<int> blank_blocks = {}) {
+// Writes an image of whole 128-byte blocks to app.bin in the current folder, fills the form for
+// an upload of it to the simulator, clicks Start and returns the image.
+Bytes StartUpload(MainDialog& window, const ZarqSimulator& device, int blocks) {
   Bytes image(static_cast<std::size_t>(blocks) * 128);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  for (const int blank : blank_blocks) {
-    std::fill_n(image.begin() + (blank - 1) * 128, 128, 0xFF);
-  }
+  testing::WriteFileBytes("app.bin", image);
+  window.Form()->SetText(Control::PortCombo, device.PortPath());
+  window.Form()->SetText(Control::FileEdit, std::filesystem::absolute("app.bin").string());
+  QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
   return image;
 }
 
-class TransferThroughWindowTest : public testing::InEmptyFolder {
- protected:
-  // Fills the form for an upload of image to the simulator and clicks Start.
-  void StartUpload(MainDialog& window, const ZarqSimulator& device, const Bytes& image) {
-    testing::WriteFileBytes(Folder() / "app.bin", image);
-    window.Form()->SetText(Control::PortCombo, device.PortPath());
-    window.Form()->SetText(Control::FileEdit, (Folder() / "app.bin").string());
-    QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
-  }
+const std::string& Log(const MainDialog& window) {
+  return Find<LogPane>(window, "LogEdit")->Text();
+}
 
-  // The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
-  static bool Finished(MainDialog& window) {
-    return Find<LogPane>(window, "LogEdit")->Text().find("Elapsed: ") != std::string::npos &&
-           Find<QPushButton>(window, "StartButton")->isEnabled() &&
-           !Find<QPushButton>(window, "HaltButton")->isEnabled();
-  }
+constexpr char kTimeLine[] = "Time: \\d\\d:\\d\\d:\\d\\d";
+constexpr char kElapsedLine[] = "Elapsed: 00:\\d\\d";
 
-  static std::vector<std::string> LogLines(MainDialog& window) {
-    std::vector<std::string> lines;
-    const std::string& log = Find<LogPane>(window, "LogEdit")->Text();
-    std::size_t start = 0;
-    for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      lines.push_back(log.substr(start, end - start));
-    }
-    return lines;
-  }
-};
+// Whether the whole log matches lines, each a regular expression.
+bool LogMatches(const MainDialog& window, const std::vector<std::string>& lines) {
+  std::string pattern;
+  for (const std::string& line : lines) pattern += line + "\r\n";
+  return QRegularExpression(QString::fromStdString("^" + pattern + "\\z"))
+      .match(QString::fromStdString(Log(window)))
+      .hasMatch();
+}
+
+// The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
+bool Finished(const MainDialog& window) {
+  return Log(window).find("Elapsed: ") != std::string::npos &&
+         Find<QPushButton>(window, "StartButton")->isEnabled() &&
+         !Find<QPushButton>(window, "HaltButton")->isEnabled();
+}
 
 TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWrote) {
   ZarqSimulator device;
   MainDialog window;
   window.show();
-  const Bytes image = Image(6, {4});
-  StartUpload(window, device, image);
+  const Bytes image = StartUpload(window, device, 6);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
 
-  const std::string port = device.PortPath();
-  const std::string file = (Folder() / "app.bin").string();
-  const std::vector<std::string> expected = {
-      "Starting",
-      "Time: \\d\\d:\\d\\d:\\d\\d",
-      "Opening Port " + port + " \\. \\. \\. Opened",
-      "Opening File " + file + " \\. \\. \\. Opened",
-      "Waiting for Initial NAK \\. \\. \\. NAK detected",
-      "Initializing Address \\. \\. \\. Acknowledged",
-      "Erasing Existing Application",
-      "Starting Programming",
-      "Skipping to Address 0x2020 \\. \\. \\. Acknowledged",
-      "Programming Complete",
-      "1 Unused Blocks Skipped",
-      "Sending EOT",
-      "Closing Port",
-      "Time: \\d\\d:\\d\\d:\\d\\d",
-      "Elapsed: 00:\\d\\d",
-  };
-  const std::vector<std::string> lines = LogLines(window);
-  ASSERT_EQ(lines.size(), expected.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_TRUE(QRegularExpression("^" + QString::fromStdString(expected[i]) + "$")
-                    .match(QString::fromStdString(lines[i]))
-                    .hasMatch())
-        << lines[i];
-  }
-
+  EXPECT_TRUE(LogMatches(
+      window,
+      {"Starting", kTimeLine, "Opening Port " + device.PortPath() + " \\. \\. \\. Opened",
+       "Opening File " + std::filesystem::absolute("app.bin").string() + " \\. \\. \\. Opened",
+       "Waiting for Initial NAK \\. \\. \\. NAK detected",
+       "Initializing Address \\. \\. \\. Acknowledged", "Erasing Existing Application",
+       "Starting Programming", "Programming Complete", "0 Unused Blocks Skipped", "Sending EOT",
+       "Closing Port", kTimeLine, kElapsedLine}))
+      << Log(window);
   const int sum = std::accumulate(image.begin(), image.end(), 0) & 0xFFFF;
   EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "6 / 6");
   EXPECT_EQ(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
   EXPECT_EQ(Find<QLineEdit>(window, "AddressField")->text(), "2028");
   EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(),
             QString("%1").arg(sum, 4, 16, QChar('0')).toUpper());
-  EXPECT_FALSE(Find<QPushButton>(window, "HaltButton")->isEnabled());
   const Bytes memory = device.Memory();
   EXPECT_TRUE(std::equal(image.begin(), image.end(), memory.begin() + 0x2000 * 16));
   EXPECT_EQ(device.EotCount(), 2);
-
-  // The view shows the same log once it has caught up.
-  auto* log = Find<LogPane>(window, "LogEdit");
-  ASSERT_TRUE(testing::ProcessEventsUntil(
-      [&] { return log->LineCount() == static_cast<int>(expected.size()) + 1; }));
-  log->SelectAll();
-  EXPECT_EQ(log->SelectedText(), QString::fromStdString(log->Text()).remove('\r'));
 }
 
-TEST_F(TransferThroughWindowTest, HaltStopsAnUploadThatRetriesABlock) {
-  SimulatorOptions options;
-  options.refuse_block = 1;
-  options.refuse_times = 1 << 30;
-  ZarqSimulator device(options);
-  MainDialog window;
-  window.show();
-  StartUpload(window, device, Image(3));
-  ASSERT_TRUE(testing::ProcessEventsUntil([&] {
-    return Find<LogPane>(window, "LogEdit")->Text().find("Error on Block 1 / 3 . . . Retrying") !=
-           std::string::npos;
-  }));
-  QTest::mouseClick(Find<QPushButton>(window, "HaltButton"), Qt::LeftButton);
-  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
-
-  const std::vector<std::string> lines = LogLines(window);
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[lines.size() - 4], "Error on Block 1 / 3 . . . Retrying");
-  EXPECT_EQ(lines[lines.size() - 3], "Closing Port");
-  EXPECT_EQ(device.EotCount(), 0);
-  EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
-}
-
-TEST_F(TransferThroughWindowTest, AnUploadGoesOnWritingTheLogWhileTheAboutBoxIsOpen) {
-  ZarqSimulator device;
+TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStopsTheUpload) {
+  // Block 1 is refused every time: the upload retries it until it is halted.
+  ZarqSimulator device({.refuse_block = 1, .refuse_times = 1 << 30});
   MainDialog window;
   window.show();
   std::size_t log_at_open = 0;
-  bool finished_while_open = false;
-  testing::WhenModalOpens<AboutDialog>([&](AboutDialog* about) {
-    log_at_open = Find<LogPane>(window, "LogEdit")->Text().size();
-    finished_while_open = testing::ProcessEventsUntil([&] { return Finished(window); });
+  bool retried_while_open = false;
+  testing::WhenOpens<AboutDialog>([&](AboutDialog* about) {
+    log_at_open = Log(window).size();
+    retried_while_open = testing::ProcessEventsUntil([&] {
+      return Log(window).size() > log_at_open && Log(window).ends_with(" . . . Retrying\r\n");
+    });
     about->accept();
   });
-  StartUpload(window, device, Image(400));
+  StartUpload(window, device, 3);
   AboutDialog(&window).exec();
+  EXPECT_TRUE(retried_while_open);
 
-  EXPECT_TRUE(finished_while_open);
-  EXPECT_LT(log_at_open, Find<LogPane>(window, "LogEdit")->Text().size());
-  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "400 / 400");
+  QTest::mouseClick(Find<QPushButton>(window, "HaltButton"), Qt::LeftButton);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  EXPECT_TRUE(LogMatches(window, {"(?:.*\r\n)*Error on Block 1 / 3 \\. \\. \\. Retrying",
+                                  "Closing Port", kTimeLine, kElapsedLine}))
+      << Log(window);
+  EXPECT_EQ(device.EotCount(), 0);
+  EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
 }
 
 // Quit during an upload, then what the program does after its window has closed, in a child
@@ -164,20 +119,14 @@ enum class AfterQuit {
   kHaltAndAwaitThePort,  // the worker runs to its end and releases the port
 };
 
-[[noreturn]] void QuitDuringUploadThen(AfterQuit after, const std::filesystem::path& image) {
-  SimulatorOptions options;
-  options.silent = true;  // the upload waits for the device's NAK
-  auto* device = new ZarqSimulator(options);
+[[noreturn]] void QuitDuringUploadThen(AfterQuit after) {
+  auto* device = new ZarqSimulator({.silent = true});  // the upload waits for the device's NAK
   std::shared_ptr<SharedState> shared;
-  testing::WhenModalOpens<MainDialog>([&](MainDialog* window) {
+  testing::WhenOpens<MainDialog>([&](MainDialog* window) {
     shared = window->Shared();
-    window->Form()->SetText(Control::PortCombo, device->PortPath());
-    window->Form()->SetText(Control::FileEdit, image.string());
-    QTest::mouseClick(Find<QPushButton>(*window, "StartButton"), Qt::LeftButton);
-    testing::ProcessEventsUntil([&] {
-      return Find<LogPane>(*window, "LogEdit")->Text().find("Waiting for Initial NAK") !=
-             std::string::npos;
-    });
+    StartUpload(*window, *device, 4);
+    testing::ProcessEventsUntil(
+        [&] { return Log(*window).find("Waiting for Initial NAK") != std::string::npos; });
     QTest::mouseClick(Find<QPushButton>(*window, "QuitButton"), Qt::LeftButton);
   });
   qobject_cast<LoaderApp*>(QCoreApplication::instance())->InitInstance();
@@ -198,12 +147,10 @@ enum class AfterQuit {
 
 TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  testing::WriteFileBytes(Folder() / "app.bin", Image(4));
   for (const AfterQuit after :
        {AfterQuit::kExitAtOnce, AfterQuit::kExitWhileWorkerRuns, AfterQuit::kHaltAndAwaitThePort}) {
     SCOPED_TRACE(static_cast<int>(after));
-    EXPECT_EXIT(QuitDuringUploadThen(after, Folder() / "app.bin"), ::testing::ExitedWithCode(0),
-                "");
+    EXPECT_EXIT(QuitDuringUploadThen(after), ::testing::ExitedWithCode(0), "");
   }
 }
 

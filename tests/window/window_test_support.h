@@ -8,14 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QWidget>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <string>
 #include <vector>
 
 namespace kelvo::testing {
@@ -26,8 +22,6 @@ class InEmptyFolder : public ::testing::Test {
  protected:
   InEmptyFolder() : previous_(QDir::currentPath()) { QDir::setCurrent(folder_.path()); }
   ~InEmptyFolder() override { QDir::setCurrent(previous_); }
-
-  std::filesystem::path Folder() const { return folder_.path().toStdString(); }
 
  private:
   QTemporaryDir folder_;
@@ -42,16 +36,25 @@ Widget* Find(const QObject& parent, const char* name) {
   return found;
 }
 
-// Runs action on the first modal window of type Modal to appear, from within whatever event
-// loop the test is in at the time (the window's own exec(), typically).
-template <typename Modal>
-void WhenModalOpens(std::function<void(Modal*)> action) {
+// Shows window and makes it the active one, as it is after a dialog or menu over it closes.
+inline void ShowAndActivate(QWidget& window) {
+  window.show();
+  QApplication::setActiveWindow(&window);
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// Runs action on the first widget of type Opened that current() names (the active modal window
+// unless told otherwise), from within whatever event loop the test is in at the time: the
+// window's own exec(), typically.
+template <typename Opened>
+void WhenOpens(std::function<void(Opened*)> action,
+               QWidget* (*current)() = &QApplication::activeModalWidget) {
   auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, action] {
-    if (auto* modal = qobject_cast<Modal*>(QApplication::activeModalWidget())) {
+  QObject::connect(poll, &QTimer::timeout, [poll, action, current] {
+    if (auto* opened = qobject_cast<Opened*>(current())) {
       poll->deleteLater();
       poll->stop();
-      action(modal);
+      action(opened);
     }
   });
   poll->start(5);
@@ -72,26 +75,7 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done,
   return done();
 }
 
-// Runs action on the first popup (a context menu) to appear.
-inline void WhenPopupOpens(std::function<void(QWidget*)> action) {
-  auto* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, action] {
-    if (QWidget* popup = QApplication::activePopupWidget()) {
-      poll->deleteLater();
-      poll->stop();
-      action(popup);
-    }
-  });
-  poll->start(5);
-}
-
-inline std::vector<std::uint8_t> FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFileBytes(const std::filesystem::path& path,
-                           const std::vector<std::uint8_t>& bytes) {
+inline void WriteFileBytes(const char* path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
