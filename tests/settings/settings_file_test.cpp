@@ -3,15 +3,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <set>
+#include <optional>
 
 #include "transfer/memory_form.h"
 
@@ -19,68 +19,47 @@ namespace kelvo {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
-const Bytes kExampleFile = {0x43, 0x4F, 0x4D, 0x31, 0x09, 0x43, 0x3A, 0x5C, 0x66, 0x77, 0x2E, 0x62,
-                            0x69, 0x6E, 0x06, 0x30, 0x78, 0x32, 0x30, 0x30, 0x30, 0x01, 0x64, 0x00};
+// The port, each text after its length byte, the ZARQX flag and the delay 100, low byte first.
+const std::string kExampleFile = std::string("COM1\tC:\\fw.bin\x06") + "0x2000\x01\x64" + '\0';
 
-// The five texts of the form that the settings file keeps.
-struct FormTexts {
-  std::string port;
-  std::string file_path;
-  std::string start_address;
-  std::string device_type;
-  std::string response_delay;
-
-  bool operator==(const FormTexts&) const = default;
-  friend std::ostream& operator<<(std::ostream& out, const FormTexts& t) {
-    return out << "{" << t.port << "|" << t.file_path << "|" << t.start_address << "|"
-               << t.device_type << "|" << t.response_delay << "}";
-  }
-};
-
-const FormTexts kDefaultTexts{"COM1", "", "0x2000", "ZARQ 40 - 580", "0"};
+// The five texts of the form that the settings file keeps, in this order.
+using FormTexts = std::array<std::string, 5>;
+constexpr Control kKeptControls[] = {Control::PortCombo, Control::FileEdit,
+                                     Control::StartAddressCombo, Control::DeviceTypeCombo,
+                                     Control::ResponseDelayEdit};
+const FormTexts kExampleTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "100"};
 
 void Fill(MemoryForm& form, const FormTexts& texts) {
-  form.SetText(Control::PortCombo, texts.port);
-  form.SetText(Control::FileEdit, texts.file_path);
-  form.SetText(Control::StartAddressCombo, texts.start_address);
-  form.SetText(Control::DeviceTypeCombo, texts.device_type);
-  form.SetText(Control::ResponseDelayEdit, texts.response_delay);
+  for (std::size_t i = 0; i < texts.size(); ++i) form.SetText(kKeptControls[i], texts[i]);
 }
 
 FormTexts TextsOf(MemoryForm& form) {
-  return {form.ReadText(Control::PortCombo), form.ReadText(Control::FileEdit),
-          form.ReadText(Control::StartAddressCombo), form.ReadText(Control::DeviceTypeCombo),
-          form.ReadText(Control::ResponseDelayEdit)};
+  FormTexts texts;
+  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = form.ReadText(kKeptControls[i]);
+  return texts;
 }
 
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
-Bytes ReadBytes(const fs::path& path) {
+std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs body in a child process and returns what it returned. unprivileged drops root first,
-// since root's reads and writes ignore file permissions.
-std::string InChildProcess(const std::function<std::string()>& body, bool unprivileged = false) {
+// Runs body in a child process, as an ordinary user when the tests run as root (whose reads and
+// writes ignore file permissions), and returns what it returned.
+std::string AsUserInChildProcess(const std::function<std::string()>& body) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) return "no pipe";
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::close(pipe_fds[0]);
-    if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-      ::_exit(2);
-    }
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
     const std::string result = body();
-    const bool sent =
-        ::write(pipe_fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
-    ::_exit(sent ? 0 : 3);
+    const ssize_t sent = ::write(pipe_fds[1], result.data(), result.size());
+    ::_exit(sent == static_cast<ssize_t>(result.size()) ? 0 : 3);
   }
   ::close(pipe_fds[1]);
   std::string result;
@@ -89,197 +68,119 @@ std::string InChildProcess(const std::function<std::string()>& body, bool unpriv
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  EXPECT_EQ(status, 0) << "child status";
   return result;
 }
 
 class SettingsFile : public testing::Test {
  protected:
-  void SetUp() override {
+  SettingsFile() {
     std::string pattern = (fs::temp_directory_path() / "kelvo-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = ::mkdtemp(pattern.data());
+    fs::permissions(dir_, fs::perms::all);  // only the file itself may stop a save
     path_ = dir_ / "KELVO.DAT";
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  ~SettingsFile() override { fs::remove_all(dir_); }
 
-  std::set<std::string> FilesInDir() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
+  // The settings file, with no temporary file left beside it.
+  bool OnlyTheFileIsThere() const {
+    return fs::exists(path_) && std::distance(fs::directory_iterator(dir_), {}) == 1;
   }
 
   fs::path dir_;
   fs::path path_;
   MemoryForm form_;
-  std::atomic<std::uint16_t> delay_{0};
+  std::atomic<std::uint16_t> delay_{123};
 };
 
-TEST_F(SettingsFile, WithoutAReadableFileTheFormShowsTheDefaultsAndResponseDelayStays) {
+TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
+  const FormTexts defaults{"COM1", "", "0x2000", "ZARQ 40 - 580", "0"};
+  // A file that is read but ends before the delay leaves ResponseDelay, and the field shows it.
+  FormTexts empty = defaults, short_texts = kExampleTexts;
+  empty[4] = short_texts[4] = "123";
   struct Case {
     const char* what;
-    std::function<void(const fs::path&)> make;
-    const char* delay_text;  // an empty file is read, and shows the delay it leaves alone
+    std::optional<std::string> file;  // the file's bytes, if there is one
+    FormTexts texts;
+    std::uint16_t delay;
   };
   for (const Case& c :
-       {Case{"missing", [](const fs::path&) {}, "0"},
-        Case{"a directory", [](const fs::path& p) { fs::create_directory(p); }, "0"},
-        Case{"empty", [](const fs::path& p) { WriteBytes(p, {}); }, "123"}}) {
+       {Case{"missing", std::nullopt, defaults, 123}, Case{"empty", "", empty, 123},
+        Case{"ending before the delay", kExampleFile.substr(0, 23), short_texts, 123},
+        Case{"the example", kExampleFile, kExampleTexts, 100}}) {
     SCOPED_TRACE(c.what);
     fs::remove_all(path_);
-    c.make(path_);
+    if (c.file) WriteFile(path_, *c.file);
     Fill(form_, {"COM9", "old.bin", "0x1234", "ZARQX", "77"});
     delay_ = 123;
     LoadSettings(form_, delay_, path_);
-    FormTexts expected = kDefaultTexts;
-    expected.response_delay = c.delay_text;
-    EXPECT_EQ(TextsOf(form_), expected);
-    EXPECT_EQ(delay_.load(), 123);
+    EXPECT_EQ(TextsOf(form_), c.texts);
+    EXPECT_EQ(delay_.load(), c.delay);
   }
 }
 
-TEST_F(SettingsFile, ExampleFileLoadsAndIsSavedBackIdentically) {
-  WriteBytes(path_, kExampleFile);
-  LoadSettings(form_, delay_, path_);
-  EXPECT_EQ(TextsOf(form_), (FormTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "100"}));
-  EXPECT_EQ(delay_.load(), 100);
-
-  fs::remove(path_);
-  delay_ = 0;
-  SaveSettings(form_, delay_, path_);
-  EXPECT_EQ(ReadBytes(path_), kExampleFile);
-  EXPECT_EQ(delay_.load(), 100);
-  EXPECT_EQ(FilesInDir(), std::set<std::string>{"KELVO.DAT"});
-}
-
-TEST_F(SettingsFile, DelayTextIsSavedAsItsLow16BitsAndComesBackAsTheirValue) {
+// Saved as KELVO.DAT in the current directory and loaded from there; the delay text is saved as
+// its low 16 bits and comes back as their value.
+TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
   struct Case {
     std::string text;
-    std::uint8_t low;
-    std::uint8_t high;
     std::uint16_t value;
-    std::string back;
   };
-  for (const Case& c :
-       {Case{"250", 0xFA, 0x00, 250, "250"}, Case{"70000", 0x70, 0x11, 4464, "4464"},
-        Case{"-1", 0xFF, 0xFF, 65535, "65535"}, Case{"abc", 0, 0, 0, "0"},
-        Case{"", 0, 0, 0, "0"}}) {
-    SCOPED_TRACE("delay text '" + c.text + "'");
-    Fill(form_, {"COM1", "a.bin", "0x2000", "ZARQX", c.text});
-    delay_ = 9;
-    SaveSettings(form_, delay_, path_);
-    EXPECT_EQ(delay_.load(), c.value);
-    const Bytes file = ReadBytes(path_);
-    ASSERT_EQ(file.size(), 9u + 5 + 6);
-    EXPECT_EQ(file[file.size() - 2], c.low);
-    EXPECT_EQ(file[file.size() - 1], c.high);
-
-    MemoryForm loaded;
-    delay_ = 9;
-    LoadSettings(loaded, delay_, path_);
-    EXPECT_EQ(loaded.ReadText(Control::ResponseDelayEdit), c.back);
-    EXPECT_EQ(delay_.load(), c.value);
-  }
-}
-
-TEST_F(SettingsFile, FileEndingBeforeTheDelayKeepsResponseDelay) {
-  WriteBytes(path_, Bytes(kExampleFile.begin(), kExampleFile.end() - 1));
-  delay_ = 55;
-  LoadSettings(form_, delay_, path_);
-  EXPECT_EQ(TextsOf(form_), (FormTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "55"}));
-  EXPECT_EQ(delay_.load(), 55);
-}
-
-TEST_F(SettingsFile, DefaultNameIsKelvoDatInTheCurrentDirectory) {
   const fs::path previous = fs::current_path();
   fs::current_path(dir_);
-  Fill(form_, {"USB0", "b.bin", "0x2000", "ZARQX", "3"});
-  SaveSettings(form_, delay_);
-  MemoryForm loaded;
-  LoadSettings(loaded, delay_);
+  for (const Case& c :
+       {Case{"250", 250}, Case{"70000", 4464}, Case{"-1", 65535}, Case{"abc", 0}, Case{"", 0}}) {
+    SCOPED_TRACE("delay text '" + c.text + "'");
+    Fill(form_, {"USB0", "a.bin", "0x2100", "ZARQX", c.text});
+    delay_ = 9;
+    SaveSettings(form_, delay_);
+    EXPECT_EQ(delay_.load(), c.value);
+    MemoryForm loaded;
+    delay_ = 9;
+    LoadSettings(loaded, delay_);
+    EXPECT_EQ(TextsOf(loaded),
+              (FormTexts{"USB0", "a.bin", "0x2100", "ZARQX", std::to_string(c.value)}));
+    EXPECT_EQ(delay_.load(), c.value);
+    EXPECT_TRUE(OnlyTheFileIsThere());
+  }
   fs::current_path(previous);
-  EXPECT_EQ(ReadBytes(dir_ / "KELVO.DAT").size(), 9u + 5 + 6);
-  EXPECT_EQ(TextsOf(loaded), (FormTexts{"USB0", "b.bin", "0x2000", "ZARQX", "3"}));
 }
 
-TEST_F(SettingsFile, ReadOnlyFileLoads) {
-  WriteBytes(path_, kExampleFile);
-  fs::permissions(dir_, fs::perms::all);
-  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const std::string file_path = InChildProcess(
-      [&] {
-        MemoryForm form;
-        std::atomic<std::uint16_t> delay{0};
-        LoadSettings(form, delay, path_);
-        return form.ReadText(Control::FileEdit);
-      },
-      /*unprivileged=*/true);
-  EXPECT_EQ(file_path, "C:\\fw.bin");
-}
-
-TEST_F(SettingsFile, SaveReplacesAWritableFileButKeepsAReadOnlyOne) {
-  fs::permissions(dir_, fs::perms::all);  // the directory never stops the save
+// Each save here fails, as the user the tests run as; a file that may not be written still loads.
+TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
   struct Case {
-    fs::perms mode;
-    bool replaced;
+    const char* what;
+    fs::perms mode;     // of the example file; none: a directory stands in its place
+    rlim_t size_limit;  // 0, or the size beyond which writes fail, as on a full disk
   };
   for (const Case& c :
-       {Case{fs::perms::all, true}, Case{fs::perms::owner_read | fs::perms::others_read, false}}) {
-    SCOPED_TRACE(testing::Message() << "mode " << std::oct << static_cast<int>(c.mode));
-    fs::remove(path_);
-    WriteBytes(path_, kExampleFile);
-    fs::permissions(path_, c.mode);
-    const std::string delay = InChildProcess(
-        [&] {
-          MemoryForm form;
-          Fill(form, {"COM2", "new.bin", "0x2000", "ZARQX", "250"});
-          std::atomic<std::uint16_t> response_delay{7};
-          SaveSettings(form, response_delay, path_);
-          return std::to_string(response_delay.load());
-        },
-        /*unprivileged=*/true);
-    EXPECT_EQ(ReadBytes(path_).size(), c.replaced ? 9u + 7 + 6 : kExampleFile.size());
-    EXPECT_EQ(delay, c.replaced ? "250" : "7");
-    EXPECT_EQ(FilesInDir(), std::set<std::string>{"KELVO.DAT"});
+       {Case{"read-only", fs::perms::owner_read | fs::perms::others_read, 0},
+        Case{"cut off part way", fs::perms::all, 10}, Case{"a directory", fs::perms::none, 0}}) {
+    SCOPED_TRACE(c.what);
+    const bool directory = c.mode == fs::perms::none;
+    fs::remove_all(path_);
+    if (directory) {
+      fs::create_directory(path_);
+    } else {
+      WriteFile(path_, kExampleFile);
+      fs::permissions(path_, c.mode);
+    }
+    const std::string result = AsUserInChildProcess([&]() -> std::string {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{c.size_limit, c.size_limit};
+      if (c.size_limit > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "no limit";
+      MemoryForm form;
+      std::atomic<std::uint16_t> delay{7};
+      LoadSettings(form, delay, path_);
+      const std::string loaded = form.ReadText(Control::FileEdit);
+      Fill(form, {"COM2", "a much longer path.bin", "0x2000", "ZARQX", "250"});
+      SaveSettings(form, delay, path_);
+      return loaded + " " + std::to_string(delay.load());
+    });
+    EXPECT_EQ(result, directory ? " 7" : "C:\\fw.bin 100");
+    EXPECT_TRUE(directory ? fs::is_directory(path_) : ReadFile(path_) == kExampleFile);
+    EXPECT_TRUE(OnlyTheFileIsThere());
   }
-}
-
-TEST_F(SettingsFile, SaveCutOffPartWayLeavesThePreviousFile) {
-  WriteBytes(path_, kExampleFile);
-  // A file size limit makes the writes fail after 10 bytes, as a full disk would.
-  const std::string delay = InChildProcess([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{10, 10};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("no limit");
-    MemoryForm form;
-    Fill(form, {"COM2", "a much longer path.bin", "0x2000", "ZARQX", "250"});
-    std::atomic<std::uint16_t> response_delay{7};
-    SaveSettings(form, response_delay, path_);
-    return std::to_string(response_delay.load());
-  });
-  EXPECT_EQ(delay, "7");
-  EXPECT_EQ(ReadBytes(path_), kExampleFile);
-  EXPECT_EQ(FilesInDir(), std::set<std::string>{"KELVO.DAT"});
-}
-
-TEST_F(SettingsFile, SaveIntoAMissingDirectoryChangesNothing) {
-  Fill(form_, {"COM2", "a.bin", "0x2000", "ZARQX", "250"});
-  delay_ = 7;
-  SaveSettings(form_, delay_, dir_ / "no" / "KELVO.DAT");
-  EXPECT_EQ(delay_.load(), 7);
-  EXPECT_TRUE(FilesInDir().empty());
-}
-
-TEST_F(SettingsFile, SaveOverADirectoryLeavesItAndNoTemporaryFile) {
-  fs::create_directory(path_);
-  Fill(form_, {"COM2", "a.bin", "0x2000", "ZARQX", "250"});
-  delay_ = 7;
-  SaveSettings(form_, delay_, path_);
-  EXPECT_TRUE(fs::is_directory(path_));
-  EXPECT_EQ(delay_.load(), 7);
-  EXPECT_EQ(FilesInDir(), std::set<std::string>{"KELVO.DAT"});
 }
 
 }  // namespace
