@@ -314,12 +314,17 @@ class ZarqSimulator::Device {
 
   void Answer(std::uint8_t byte, TimePoint at) { Answer(std::span(&byte, 1), at); }
 
-  // A babbling device talks at its line's rate, paced or not, and never sends ACK or NAK.
+  // A babbling device never sends ACK or NAK. On a paced line it talks at the line's rate; an
+  // instant line has no rate, so it keeps the line as full as it will take, and a reader never
+  // finds it quiet.
   void Babble(TimePoint now) {
     if (!options_.babble || !session_ || !outgoing_.empty()) return;
-    outgoing_free_ = std::max(outgoing_free_, now) + kByteTime;
-    outgoing_.push_back({static_cast<std::uint8_t>(kBabble[babble_index_]), outgoing_free_});
-    babble_index_ = (babble_index_ + 1) % kBabble.size();
+    const std::size_t count = options_.paced ? 1 : kBabble.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      outgoing_free_ = options_.paced ? std::max(outgoing_free_, now) + kByteTime : now;
+      outgoing_.push_back({static_cast<std::uint8_t>(kBabble[babble_index_]), outgoing_free_});
+      babble_index_ = (babble_index_ + 1) % kBabble.size();
+    }
   }
 
   // All bytes that are due go out in one write.
