@@ -21,6 +21,7 @@
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
+#include "support/temp_folder.h"
 
 extern char** environ;
 
@@ -124,8 +125,6 @@ Bytes ReceivedBytes(const ZarqSimulator& device) {
 class CliTest : public ::testing::Test {
  protected:
   CliTest() {
-    std::string pattern = (fs::temp_directory_path() / "kelvo-cli-XXXXXX").string();
-    directory_ = ::mkdtemp(pattern.data());
     // Two data blocks, two blank ones, and a final part of 40 bytes.
     std::string image;
     for (int i = 0; i < 256; ++i) image += static_cast<char>(i * 7 + 1);
@@ -133,13 +132,13 @@ class CliTest : public ::testing::Test {
     for (int i = 0; i < 40; ++i) image += static_cast<char>(i);
     Write("app.bin", image);
   }
-  ~CliTest() override { fs::remove_all(directory_); }
 
   void Write(const std::string& name, const std::string& contents) const {
     std::ofstream(directory_ / name, std::ios::binary) << contents;
   }
 
-  fs::path directory_;
+  testing::TempFolder folder_{"kelvo-cli"};
+  fs::path directory_ = folder_.Path();
 };
 
 TEST_F(CliTest, UploadLogsEveryStepOnStdoutAndTracesTheLine) {

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "support/temp_folder.h"
+
 namespace kelvo::cli {
 namespace {
 
@@ -13,12 +15,7 @@ namespace fs = std::filesystem;
 // A miniature of /sys: the tty class with links into the device tree, as the kernel lays it out.
 class FakeSysfs {
  public:
-  FakeSysfs() {
-    std::string pattern = (fs::temp_directory_path() / "kelvo-sysfs-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    fs::create_directories(ClassDir());
-  }
-  ~FakeSysfs() { fs::remove_all(root_); }
+  FakeSysfs() { fs::create_directories(ClassDir()); }
 
   fs::path ClassDir() const { return root_ / "class" / "tty"; }
 
@@ -41,7 +38,8 @@ class FakeSysfs {
   }
 
  private:
-  fs::path root_;
+  testing::TempFolder folder_{"kelvo-sysfs"};
+  fs::path root_ = folder_.Path();
 };
 
 TEST(PortList, ListsRealPortsByTheNamesKelvoTakesWithUsbDescriptions) {

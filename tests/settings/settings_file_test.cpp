@@ -13,6 +13,7 @@
 #include <iterator>
 #include <optional>
 
+#include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 
 namespace kelvo {
@@ -72,23 +73,20 @@ std::string AsUserInChildProcess(const std::function<std::string()>& body) {
   return result;
 }
 
-class SettingsFile : public testing::Test {
+class SettingsFile : public ::testing::Test {
  protected:
   SettingsFile() {
-    std::string pattern = (fs::temp_directory_path() / "kelvo-settings-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
     fs::permissions(dir_, fs::perms::all);  // only the file itself may stop a save
-    path_ = dir_ / "KELVO.DAT";
   }
-  ~SettingsFile() override { fs::remove_all(dir_); }
 
   // The settings file, with no temporary file left beside it.
   bool OnlyTheFileIsThere() const {
     return fs::exists(path_) && std::distance(fs::directory_iterator(dir_), {}) == 1;
   }
 
-  fs::path dir_;
-  fs::path path_;
+  testing::TempFolder folder_{"kelvo-settings"};
+  fs::path dir_ = folder_.Path();
+  fs::path path_ = dir_ / "KELVO.DAT";
   MemoryForm form_;
   std::atomic<std::uint16_t> delay_{123};
 };

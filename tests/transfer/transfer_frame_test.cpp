@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "simulator/pseudo_terminal.h"
+#include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 #include "transfer/response_delay.h"
 #include "transfer/time_lines.h"
@@ -32,14 +33,11 @@ std::string WithTimesMasked(const std::string& log) {
 class TransferFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("kelvo-frame-" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
     form_.SetText(Control::PortCombo, line_.SlavePath());
     form_.SetText(Control::StartAddressCombo, "0x2000");
     form_.SetText(Control::DeviceTypeCombo, "ZARQ 40 - 580");
     form_.SetText(Control::ResponseDelayEdit, "0");
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   std::string MakeFile(const std::string& name) {
     const fs::path path = folder_ / name;
@@ -53,7 +51,8 @@ class TransferFrameTest : public ::testing::Test {
     return RunTransfer(ChooseTransfer(file), form_, shared_);
   }
 
-  fs::path folder_;
+  testing::TempFolder temp_{"kelvo-frame"};
+  fs::path folder_ = temp_.Path();
   PseudoTerminal line_;
   MemoryForm form_;
   SharedState shared_;
@@ -163,25 +162,38 @@ TEST_F(TransferFrameTest, TheDelayLineQuotesTheTypedText) {
   }
 }
 
-// Read-only even for root, who ignores permission bits: the immutable attribute.
-bool SetImmutable(const std::string& path, bool immutable) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  int flags = 0;
-  bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  if (fd >= 0) ::close(fd);
-  return done;
-}
+// Read-only even for root, who ignores permission bits: the immutable attribute, taken off
+// again when the object goes so that the folder can be removed.
+class Immutable {
+ public:
+  explicit Immutable(std::string path) : path_(std::move(path)) { set_ = Set(true); }
+  ~Immutable() {
+    if (set_) Set(false);
+  }
+  bool IsSet() const { return set_; }
+
+ private:
+  bool Set(bool immutable) const {
+    const int fd = ::open(path_.c_str(), O_RDONLY);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) ::close(fd);
+    return done;
+  }
+  std::string path_;
+  bool set_ = false;
+};
 
 TEST_F(TransferFrameTest, AReadOnlyImageInAFolderNamedLikeAScriptUploads) {
   const std::string image = MakeFile("my.scripts/app.bin");
   fs::resize_file(image, 1 << 20);  // too large to program: the upload ends at once
   fs::permissions(image, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  ASSERT_TRUE(::geteuid() != 0 || SetImmutable(image, true));
+  const Immutable read_only(image);
+  ASSERT_TRUE(::geteuid() != 0 || read_only.IsSet());
   ASSERT_EQ(std::fopen(image.c_str(), "r+"), nullptr) << "the image is not read-only";
   Run(image);
-  if (::geteuid() == 0) SetImmutable(image, false);
   const std::string log = form_.Log();
   EXPECT_NE(log.find("Opening File " + image + " . . . Opened\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Elapsed: "), std::string::npos) << "not taken for an upload: " << log;

@@ -119,6 +119,13 @@ enum class AfterQuit {
   kHaltAndAwaitThePort,  // the worker runs to its end and releases the port
 };
 
+// The child runs a fixture of its own, whose folder std::exit would leave behind.
+[[noreturn]] void LeaveChild(int status) {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::current_path(), ignored);
+  std::exit(status);
+}
+
 [[noreturn]] void QuitDuringUploadThen(AfterQuit after) {
   auto* device = new ZarqSimulator({.silent = true});  // the upload waits for the device's NAK
   std::shared_ptr<SharedState> shared;
@@ -130,19 +137,19 @@ enum class AfterQuit {
     QTest::mouseClick(Find<QPushButton>(*window, "QuitButton"), Qt::LeftButton);
   });
   qobject_cast<LoaderApp*>(QCoreApplication::instance())->InitInstance();
-  if (!std::filesystem::exists("KELVO.DAT")) std::exit(3);
+  if (!std::filesystem::exists("KELVO.DAT")) LeaveChild(3);
 
   if (after != AfterQuit::kExitAtOnce) new testing::FastTicker(shared->clock);
   if (after == AfterQuit::kHaltAndAwaitThePort) {
     shared->HaltRequested.store(1);
     for (int i = 0; i < 500; ++i) {
-      if (OpenLoaderPort(device->PortPath()).IsOpen()) std::exit(0);
+      if (OpenLoaderPort(device->PortPath()).IsOpen()) LeaveChild(0);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::exit(4);
+    LeaveChild(4);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::exit(0);  // as main returns
+  LeaveChild(0);  // as main returns
 }
 
 TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
