@@ -29,18 +29,12 @@ bool CompletesAnUpdate(Control control) {
 ConsoleForm::ConsoleForm(std::FILE* log_stream, std::FILE* progress_terminal)
     : log_stream_(log_stream), progress_terminal_(progress_terminal) {}
 
-std::string ConsoleForm::ReadText(Control control) {
-  if (control == Control::LogEdit) return log_.Text();
-  return texts_[control];
-}
-
 void ConsoleForm::SetText(Control control, const std::string& text) {
+  MemoryForm::SetText(control, text);
   if (control == Control::LogEdit) {
-    log_.SetText(text);
     Print(text);
     return;
   }
-  texts_[control] = text;
   if (!progress_terminal_ || !IsProgressField(control)) return;
   const auto now = std::chrono::steady_clock::now();
   meter_.SetField(control, text, now);
@@ -49,21 +43,18 @@ void ConsoleForm::SetText(Control control, const std::string& text) {
   }
 }
 
-// A console has no buttons; the program itself is busy while a transfer runs.
-void ConsoleForm::EnableButton(Control, bool) {}
-
 void ConsoleForm::LogAppend(const std::string& text) {
-  log_.LogAppend(text);
+  MemoryForm::LogAppend(text);
   Print(text);
 }
 
 void ConsoleForm::LogNewLine() {
-  log_.LogNewLine();
+  MemoryForm::LogNewLine();
   Print("\n");
 }
 
 void ConsoleForm::LogLine(const std::string& text) {
-  log_.LogLine(text);
+  MemoryForm::LogLine(text);
   Print(text + "\n");
 }
 

@@ -2,26 +2,22 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "progress_line.h"
-#include "transfer/control_pointers.h"
-#include "transfer/log_text.h"
+#include "transfer/memory_form.h"
 
 namespace kelvo::cli {
 
-// The form of a transfer run from a shell. Each log piece goes to log_stream the moment the
-// transfer writes it, with plain newlines for line ends. The progress fields show as one live
-// line on progress_terminal, kept below the log; pass nullptr when that is no terminal.
-// Used by the one thread that runs the transfer.
-class ConsoleForm : public ControlPointers {
+// The form of a transfer run from a shell: the form in memory, and besides, each log piece goes
+// to log_stream the moment the transfer writes it, with plain newlines for line ends. The
+// progress fields show as one live line on progress_terminal, kept below the log; pass nullptr
+// when that is no terminal. Used by the one thread that runs the transfer.
+class ConsoleForm : public MemoryForm {
  public:
   ConsoleForm(std::FILE* log_stream, std::FILE* progress_terminal);
 
-  std::string ReadText(Control control) override;
   void SetText(Control control, const std::string& text) override;
-  void EnableButton(Control button, bool enabled) override;
   void LogAppend(const std::string& text) override;
   void LogNewLine() override;
   void LogLine(const std::string& text) override;
@@ -35,8 +31,6 @@ class ConsoleForm : public ControlPointers {
 
   std::FILE* log_stream_;
   std::FILE* progress_terminal_;
-  std::map<Control, std::string> texts_;
-  LogText log_;
   bool line_open_ = false;  // the log's current line is not finished yet
   ProgressMeter meter_;
   bool progress_shown_ = false;
