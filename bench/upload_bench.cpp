@@ -163,7 +163,7 @@ Figures Upload(std::size_t image_size, const SimulatorOptions& options, int resp
     }
     const double cpu_start = ProcessCpuSeconds();
     const auto wall_start = SteadyClock::now();
-    const TransferResult result = RunTransfer(TransferKind::kUploadImage, form, shared, &times);
+    const TransferResult result = RunTransfer(TransferKind::kUploadImage, form, shared, {.tap = &times});
     figures.wall_s = Seconds(SteadyClock::now() - wall_start);
     figures.cpu_s = ProcessCpuSeconds() - cpu_start;
     figures.complete = result.outcome == TransferOutcome::kComplete;

@@ -20,8 +20,13 @@ class PortTap {
   virtual void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) = 0;
 };
 
+// The operating system's calls on an open port where a real line and a pseudo-terminal differ
+// (line_driver_posix.h); tests put a model of a real line in their place.
+class LineDriver;
+
 // A serial line opened for exclusive use and set up for the loader: 9600 baud, 8 data bits, no
-// parity, one stop bit, raw, no flow control. A default-constructed port is the invalid handle.
+// parity, one stop bit, raw, no flow control, RTS raised only while sending where the driver
+// can do that. A default-constructed port is the invalid handle.
 class SerialPort {
  public:
   SerialPort();
@@ -31,6 +36,9 @@ class SerialPort {
 
   bool IsOpen() const;
   PortError Error() const { return error_; }
+  // Why the open failed, in one sentence for the operator ("/dev/ttyUSB0 is in use by minicom
+  // (process 4242)"); empty when it did not fail.
+  const std::string& FailureCause() const { return failure_cause_; }
   // True once a read or write found the line gone (a USB adapter pulled out, the other end of
   // a pseudo-terminal closed): nothing will cross it again.
   bool Lost() const;
@@ -39,17 +47,24 @@ class SerialPort {
   // after the call, with the count that arrived: possibly 0, which is an ordinary outcome.
   std::size_t Read(std::span<std::uint8_t> buffer);
 
-  // Gives up after 100 ms per byte plus 100 ms; returns the count written (0 on failure).
+  // Returns once the bytes have left the line, not when the system has merely queued them, so
+  // that a reply's time starts when the device can have seen the whole write. Gives up after
+  // 100 ms per byte plus 100 ms, dropping what has not left by then; returns the count that
+  // left (0 on failure).
   std::size_t Write(std::span<const std::uint8_t> bytes);
 
-  // Releases the line; the port is then the invalid handle.
+  // Lets bytes still on their way leave, puts the line's earlier settings back and releases
+  // it; the port is then the invalid handle.
   void Close();
 
   void SetTap(PortTap* tap) { tap_ = tap; }
 
  private:
-  friend SerialPort OpenLoaderPort(const std::string& name);
+  friend SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
   struct Native;
+  // Waits until the driver reports every written byte gone or the deadline has passed; returns
+  // the count left unsent then, which is dropped.
+  std::size_t AwaitSent(std::chrono::steady_clock::time_point deadline);
   // Reads or writes with move until count bytes have moved, the deadline has passed or the
   // line is gone; returns the count moved.
   template <typename Move>
@@ -57,15 +72,22 @@ class SerialPort {
                         std::chrono::steady_clock::time_point deadline, Move move);
   std::unique_ptr<Native> native_;
   PortError error_ = PortError::kNone;
+  std::string failure_cause_;
   PortTap* tap_ = nullptr;
 };
 
-// Opens the named port for the loader, or returns the invalid handle (with Error() set) and
-// leaves nothing open. See DevicePathFor for the names it accepts.
+// Opens the named port for the loader, or returns the invalid handle (with Error() and
+// FailureCause() set) and leaves nothing open. See DevicePathFor for the names it accepts.
 SerialPort OpenLoaderPort(const std::string& name);
+// The same, with the given calls in place of the system's.
+SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
 
 // Operators type Windows-style names; on this system "COMn" is /dev/ttyS(n-1), "USBn" is
 // /dev/ttyUSBn, "ACMn" is /dev/ttyACMn, a name holding '/' is a path and any other is in /dev/.
 std::string DevicePathFor(const std::string& name);
+
+// The sentence that says why the named port did not open; holder names who has it, when known
+// ("minicom (process 4242)").
+std::string PortFailureCause(PortError error, const std::string& name, const std::string& holder);
 
 }  // namespace kelvo

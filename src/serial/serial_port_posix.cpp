@@ -1,27 +1,43 @@
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
+#include "serial/line_driver_posix.h"
+#include "serial/port_holder_posix.h"
 #include "serial/serial_port.h"
 
 namespace kelvo {
 
+// How RTS comes to be raised only while the port sends.
+enum class RtsControl {
+  kKernel,       // the driver's RS-485 mode switches it
+  kByPort,       // raised before each write and dropped once its bytes have left
+  kUnavailable,  // no modem lines (pseudo-terminals, some adapters): left as the driver has it
+};
+
 struct SerialPort::Native {
   int fd = -1;
+  LineDriver* driver = nullptr;
   bool lost = false;
   termios saved{};  // restored on close, so the line is left as we found it
+  RtsControl rts = RtsControl::kUnavailable;
+  serial_rs485 saved_rs485{};  // restored on close when the kernel switched RTS
 };
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// One byte at 9600 baud with 8 data bits, no parity and one stop bit: 10 bit times.
+constexpr std::chrono::nanoseconds kByteTime{1041667};
 
 PortError ErrorFromErrno(int error) {
   switch (error) {
@@ -63,14 +79,21 @@ Readiness WaitReady(int fd, short events, SteadyClock::time_point deadline) {
   }
 }
 
-// Asks the driver to raise RTS only while sending. Plain RS-232 drivers and pseudo-terminals
-// refuse, and the line then keeps the RTS state the driver gives it.
-void RaiseRtsOnlyWhileSending(int fd) {
-  serial_rs485 rs485{};
-  if (::ioctl(fd, TIOCGRS485, &rs485) != 0) return;
-  rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-  rs485.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
-  ::ioctl(fd, TIOCSRS485, &rs485);
+// On an RS-485 adapter RTS switches the transmitter on, and a device cannot answer while it
+// stays on. The kernel's RS-485 mode switches it best; where the driver refuses that mode the
+// port switches it by hand, and where there are no modem lines it cannot be switched at all.
+RtsControl RaiseRtsOnlyWhileSending(LineDriver& driver, int fd, serial_rs485& previous) {
+  serial_rs485 config{};
+  if (driver.GetRs485(fd, config)) {
+    previous = config;
+    config.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    config.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+    // The bus is let go as soon as the last byte has left: the device may answer at once.
+    config.delay_rts_after_send = 0;
+    if (driver.SetRs485(fd, config)) return RtsControl::kKernel;
+  }
+  // Drivers raise RTS at open; it stays down until there is something to send.
+  return driver.SetRts(fd, false) ? RtsControl::kByPort : RtsControl::kUnavailable;
 }
 
 }  // namespace
@@ -86,6 +109,7 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     Close();
     native_ = std::move(other.native_);
     error_ = other.error_;
+    failure_cause_ = std::move(other.failure_cause_);
     tap_ = other.tap_;
   }
   return *this;
@@ -101,9 +125,13 @@ bool SerialPort::Lost() const {
 
 void SerialPort::Close() {
   if (!native_) return;
-  ::tcsetattr(native_->fd, TCSANOW, &native_->saved);
-  ::ioctl(native_->fd, TIOCNXCL);
-  ::close(native_->fd);  // also drops the flock
+  Native& port = *native_;
+  if (port.rts == RtsControl::kKernel) port.driver->SetRs485(port.fd, port.saved_rs485);
+  // A USB adapter reports bytes sent once they are in its own buffer; they still leave at
+  // 9600 baud before the old speed returns.
+  port.driver->SetAfterDrain(port.fd, port.saved);
+  ::ioctl(port.fd, TIOCNXCL);
+  ::close(port.fd);  // also drops the flock
   native_.reset();
 }
 
@@ -119,12 +147,31 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
 
 std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!native_ || bytes.empty()) return 0;
+  Native& port = *native_;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(100 * bytes.size() + 100);
-  const std::size_t sent = MoveBytes(bytes.size(), POLLOUT, deadline, [&](std::size_t done) {
-    return ::write(native_->fd, bytes.data() + done, bytes.size() - done);
+  if (port.rts == RtsControl::kByPort) port.driver->SetRts(port.fd, true);
+  const std::size_t written = MoveBytes(bytes.size(), POLLOUT, deadline, [&](std::size_t done) {
+    return port.driver->Write(port.fd, bytes.subspan(done));
   });
+  const std::size_t sent = written - std::min(written, AwaitSent(deadline));
+  if (port.rts == RtsControl::kByPort) port.driver->SetRts(port.fd, false);
   if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
+}
+
+std::size_t SerialPort::AwaitSent(SteadyClock::time_point deadline) {
+  Native& port = *native_;
+  for (;;) {
+    const std::size_t unsent = port.driver->Unsent(port.fd);
+    if (unsent == 0) return 0;
+    const auto now = SteadyClock::now();
+    if (now >= deadline) {
+      port.driver->DiscardUnsent(port.fd);
+      return unsent;
+    }
+    const auto left = std::chrono::duration_cast<SteadyClock::duration>(unsent * kByteTime);
+    std::this_thread::sleep_until(std::min(deadline, now + left));
+  }
 }
 
 template <typename Move>
@@ -151,22 +198,32 @@ std::size_t SerialPort::MoveBytes(std::size_t count, short events,
 }
 
 SerialPort OpenLoaderPort(const std::string& name) {
+  return OpenLoaderPort(name, SystemLineDriver());
+}
+
+SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   SerialPort port;
   const std::string path = DevicePathFor(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    port.error_ = ErrorFromErrno(errno);
-    return port;
-  }
-  const auto fail = [&](PortError error) {
-    ::close(fd);
+  int fd = -1;
+  const auto fail = [&](PortError error, const std::string& holder = "") {
+    if (fd >= 0) ::close(fd);
     port.error_ = error;
+    port.failure_cause_ = PortFailureCause(error, name, holder);
     return std::move(port);
   };
 
-  // TIOCEXCL keeps other users' opens out; the lock also stops a second open by root.
+  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const PortError error = ErrorFromErrno(errno);
+    return fail(error, error == PortError::kInUse ? FindPortHolder(path) : "");
+  }
   termios saved{};
   if (::tcgetattr(fd, &saved) != 0) return fail(ErrorFromErrno(errno));
+  // Two programs on one line would each read the other's bytes. A terminal program may have
+  // the port open without any lock; the flock also keeps out another Kelvo that we cannot
+  // look into, and TIOCEXCL later opens by other users.
+  const std::string holder = FindPortHolder(path);
+  if (!holder.empty()) return fail(PortError::kInUse, holder);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(ErrorFromErrno(errno));
   ::ioctl(fd, TIOCEXCL);
 
@@ -181,14 +238,16 @@ SerialPort OpenLoaderPort(const std::string& name) {
   ::cfsetospeed(&line, B9600);
   // Bytes that reached the line before we opened it belong to no transfer of ours.
   if (::tcsetattr(fd, TCSAFLUSH, &line) != 0) {
+    const int error = errno;
     ::ioctl(fd, TIOCNXCL);
-    return fail(ErrorFromErrno(errno));
+    return fail(ErrorFromErrno(error));
   }
-  RaiseRtsOnlyWhileSending(fd);
 
   port.native_ = std::make_unique<SerialPort::Native>();
   port.native_->fd = fd;
+  port.native_->driver = &driver;
   port.native_->saved = saved;
+  port.native_->rts = RaiseRtsOnlyWhileSending(driver, fd, port.native_->saved_rs485);
   return port;
 }
 

@@ -26,7 +26,7 @@ TransferKind ChooseTransfer(const std::string& file_path) {
 }
 
 TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState& shared,
-                           PortTap* tap) {
+                           const TransferHooks& hooks) {
   form.EnableButton(Control::StartButton, false);
   form.EnableButton(Control::HaltButton, true);
   shared.HaltRequested.store(0);
@@ -47,13 +47,18 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
 
   TransferResult result;
   form.LogAppend("Opening Port " + port_name + " . . . ");
-  SerialPort port = OpenLoaderPort(port_name);
+  SerialPort port =
+      hooks.driver ? OpenLoaderPort(port_name, *hooks.driver) : OpenLoaderPort(port_name);
   if (!port.IsOpen()) {
     form.LogLine("Failed");
+    // "Failed" alone leaves the operator guessing between a typing error, a missing
+    // permission and another program on the line.
+    form.LogLine(port.FailureCause());
     result.port_error = port.Error();
+    result.port_failure = port.FailureCause();
   } else {
     form.LogLine("Opened");
-    port.SetTap(tap);
+    port.SetTap(hooks.tap);
     form.LogAppend("Opening File " + file_path + " . . . ");
     InputFile file = InputFile::Open(file_path);
     if (!file.IsOpen()) {
@@ -74,8 +79,11 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
     }
     port.Close();
   }
-  form.EnableButton(Control::StartButton, true);
+  // Halt goes first: a Start clicked as soon as the button shows enabled begins a transfer
+  // whose Halt this one must not disable.
   form.EnableButton(Control::HaltButton, false);
+  if (hooks.before_start_enabled) hooks.before_start_enabled();
+  form.EnableButton(Control::StartButton, true);
   return result;
 }
 

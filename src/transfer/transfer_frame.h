@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "serial/serial_port.h"
@@ -17,12 +18,20 @@ TransferKind ChooseTransfer(const std::string& file_path);
 struct TransferResult {
   TransferOutcome outcome = TransferOutcome::kFailed;
   PortError port_error = PortError::kNone;  // why the port did not open, when it did not
+  std::string port_failure;                 // the same in a sentence for the operator
+};
+
+// What a caller may add to a transfer; each may stay empty.
+struct TransferHooks {
+  PortTap* tap = nullptr;        // sees the port's traffic
+  LineDriver* driver = nullptr;  // the calls on the port; none: the system's own
+  // Runs once the transfer is over, just before Start is enabled again.
+  std::function<void()> before_start_enabled{};
 };
 
 // One whole transfer on the calling thread: the preamble (buttons, log header, response delay,
-// the form's texts, port and file), the body, and the closing. tap, if given, sees the port's
-// traffic.
+// the form's texts, port and file), the body, and the closing.
 TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState& shared,
-                           PortTap* tap = nullptr);
+                           const TransferHooks& hooks = {});
 
 }  // namespace kelvo

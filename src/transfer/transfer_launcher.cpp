@@ -14,10 +14,9 @@ struct TransferLauncher::Run {
 };
 
 TransferLauncher::TransferLauncher(std::shared_ptr<ControlPointers> form,
-                                   std::shared_ptr<SharedState> shared, PortTap* tap)
+                                   std::shared_ptr<SharedState> shared)
     : form_(std::move(form)),
       shared_(std::move(shared)),
-      tap_(tap),
       busy_(std::make_shared<std::atomic<bool>>(false)) {}
 
 bool TransferLauncher::Start() {
@@ -28,16 +27,17 @@ bool TransferLauncher::Start() {
   const TransferKind kind = ChooseTransfer(form_->ReadText(Control::FileEdit));
   auto run = std::make_shared<Run>();
   last_run_ = run;
-  std::thread([kind, form = form_, shared = shared_, tap = tap_, run, busy = busy_] {
+  std::thread([kind, form = form_, shared = shared_, run, busy = busy_] {
     LowerThisThreadPriority();
-    const TransferResult result = RunTransfer(kind, *form, *shared, tap);
+    // Idle again before Start shows enabled, so that no click on it is lost.
+    const TransferResult result =
+        RunTransfer(kind, *form, *shared, {.before_start_enabled = [&] { busy->store(false); }});
     {
       std::lock_guard lock(run->mutex);
       run->result = result;
       run->done = true;
     }
     run->ended.notify_all();
-    busy->store(false);
   }).detach();
   return true;
 }

@@ -14,11 +14,11 @@ namespace kelvo {
 // one runs; the form must then stop forwarding to a window that is gone.
 class TransferLauncher {
  public:
-  TransferLauncher(std::shared_ptr<ControlPointers> form, std::shared_ptr<SharedState> shared,
-                   PortTap* tap = nullptr);
+  TransferLauncher(std::shared_ptr<ControlPointers> form, std::shared_ptr<SharedState> shared);
 
   // Reads FileEdit, picks the body and starts it; does nothing while a transfer is starting or
-  // running. True when it started one.
+  // running, and works again as soon as the transfer has enabled Start. True when it started
+  // one.
   bool Start();
   void Halt();
   bool Busy() const;
@@ -31,7 +31,6 @@ class TransferLauncher {
   struct Run;
   std::shared_ptr<ControlPointers> form_;
   std::shared_ptr<SharedState> shared_;
-  PortTap* tap_;
   std::shared_ptr<Run> last_run_;
   std::shared_ptr<std::atomic<bool>> busy_;
 };

@@ -209,7 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
         EndCase{"PortMissing", kDevice, "--port /dev/kelvo-no-such-port app.bin", 0, 1,
-                "Opening Port /dev/kelvo-no-such-port . . . Failed\n",
+                "Opening Port /dev/kelvo-no-such-port . . . Failed\n"
+                "no such port: /dev/kelvo-no-such-port\n",
                 "kelvo-cli: no such port: /dev/kelvo-no-such-port"},
         EndCase{"FileMissing", kDevice, "--port PORT missing.bin", 0, 1,
                 "Opening File missing.bin . . . Failed\n" + kClosed, ""},

@@ -2,17 +2,25 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <thread>
 #include <vector>
 
+#include "serial/port_holder_posix.h"
 #include "simulator/pseudo_terminal.h"
+#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {
@@ -59,19 +67,84 @@ TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPort) {
   const SerialPort port = OpenLoaderPort(plain_file);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.Error(), PortError::kNotASerialPort);
+  EXPECT_EQ(port.FailureCause(), plain_file + " is not a serial port");
   std::filesystem::remove(plain_file);
   EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
-TEST(OpenLoaderPort, HoldsThePortForItself) {
+// A program that holds the port without any lock, as a terminal program may: sleep, with the
+// port (when given) as its standard input.
+class Holder {
+ public:
+  explicit Holder(const std::string& port = "") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!port.empty())
+      posix_spawn_file_actions_addopen(&actions, 0, port.c_str(), O_RDWR | O_NOCTTY, 0);
+    char sleep[] = "sleep";
+    char seconds[] = "60";
+    char* argv[] = {sleep, seconds, nullptr};
+    if (::posix_spawnp(&pid_, "sleep", &actions, nullptr, argv, environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    // The spawn returns while the child execs; it has the port open, but may not bear its
+    // program's name yet.
+    for (int tries = 0; pid_ > 0 && tries < 1000 && Comm() != "sleep"; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ~Holder() { End(); }
+  void End() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  std::string Name() const { return "sleep (process " + std::to_string(pid_) + ")"; }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  std::string Comm() const {
+    std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+  }
+  pid_t pid_ = 0;
+};
+
+TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasIt) {
   PseudoTerminal line;
   SerialPort first = OpenLoaderPort(line.SlavePath());
   ASSERT_TRUE(first.IsOpen());
   const SerialPort second = OpenLoaderPort(line.SlavePath());
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(second.Error(), PortError::kInUse);
+  EXPECT_EQ(second.FailureCause(), line.SlavePath() + " is in use by another program");
   first.Close();
+
+  Holder holder(line.SlavePath());
+  ASSERT_GT(holder.Pid(), 0);
+  const SerialPort refused = OpenLoaderPort(line.SlavePath());
+  EXPECT_FALSE(refused.IsOpen());
+  EXPECT_EQ(refused.FailureCause(), line.SlavePath() + " is in use by " + holder.Name());
+  holder.End();
   EXPECT_TRUE(OpenLoaderPort(line.SlavePath()).IsOpen());
+}
+
+TEST(FindPortHolder, TakesALockFileWhoseProcessLivesAndIgnoresAStaleOne) {
+  PseudoTerminal line;
+  testing::TempFolder locks("kelvo-locks");
+  const std::string lock_file =
+      (locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9))).string();
+  const auto lock_by = [&](pid_t pid) {
+    std::ofstream(lock_file) << std::setw(10) << pid << '\n';
+    return FindPortHolder(line.SlavePath(), {locks.Path().string()});
+  };
+  Holder live;
+  ASSERT_GT(live.Pid(), 0);
+  EXPECT_EQ(lock_by(live.Pid()), live.Name());
+  live.End();
+  EXPECT_EQ(lock_by(live.Pid()), "") << "the process has gone";
+  EXPECT_EQ(FindPortHolder(line.SlavePath()), "");
 }
 
 TEST(OpenLoaderPort, SetsUpARaw9600BaudLine) {

@@ -72,14 +72,15 @@ class ScriptBench {
 
   TransferOutcome Play() {
     testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kRunScript, form, shared, &tap).outcome;
+    return RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
   }
 
   // Holds the clock while the first line's pause runs, does between, then lets playback go on.
   TransferOutcome PlayWithStopAfterFirstBurst(const std::function<void()>& between) {
     TransferOutcome outcome = TransferOutcome::kFailed;
-    std::thread worker(
-        [&] { outcome = RunTransfer(TransferKind::kRunScript, form, shared, &tap).outcome; });
+    std::thread worker([&] {
+      outcome = RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
+    });
     if (tap.AwaitFirst()) between();
     {
       testing::FastTicker ticker(shared.clock);

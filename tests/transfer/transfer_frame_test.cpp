@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -117,7 +118,8 @@ TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnce) {
   EXPECT_EQ(result.port_error, PortError::kNoSuchPort);
   EXPECT_EQ(WithTimesMasked(form_.Log()),
             "Starting\r\nTime: hh:mm:ss\r\n"
-            "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n");
+            "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n"
+            "no such port: /dev/kelvo-no-such-port\r\n");
   EXPECT_TRUE(form_.IsEnabled(Control::StartButton));
   EXPECT_FALSE(form_.IsEnabled(Control::HaltButton));
 }
@@ -157,7 +159,8 @@ TEST_F(TransferFrameTest, TheDelayLineQuotesTheTypedText) {
     EXPECT_EQ(shared_.ResponseDelay.load(), c.delay) << c.typed;
     EXPECT_EQ(WithTimesMasked(form_.Log()),
               std::string("Starting\r\nTime: hh:mm:ss\r\n") + c.line +
-                  "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n")
+                  "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n"
+                  "no such port: /dev/kelvo-no-such-port\r\n")
         << c.typed;
   }
 }
@@ -217,9 +220,16 @@ TEST_F(TransferFrameTest, AFileThatAnotherTransferHoldsFails) {
   std::fclose(holder);
 }
 
-// Holds the worker inside the preamble until the test lets it go.
+// Holds the worker inside the preamble until the test lets it go, and tells whether the
+// launcher would take a click on Start at the moment the button shows enabled.
 class GatedForm : public MemoryForm {
  public:
+  void EnableButton(Control button, bool enabled) override {
+    MemoryForm::EnableButton(button, enabled);
+    if (button == Control::StartButton && enabled && launcher) busy_when_enabled = launcher->Busy();
+  }
+  const TransferLauncher* launcher = nullptr;
+  std::atomic<bool> busy_when_enabled{false};
   std::string ReadText(Control control) override {
     if (control == Control::ResponseDelayEdit) {
       std::unique_lock lock(mutex_);
@@ -251,6 +261,7 @@ TEST(TransferLauncher, RunsOneTransferAtATime) {
   auto shared = std::make_shared<SharedState>();
   form->SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
   TransferLauncher launcher(form, shared);
+  form->launcher = &launcher;
   shared->HaltRequested.store(1);  // left over from an earlier transfer
 
   ASSERT_TRUE(launcher.Start());
@@ -267,7 +278,7 @@ TEST(TransferLauncher, RunsOneTransferAtATime) {
   EXPECT_EQ(launcher.Wait().outcome, TransferOutcome::kFailed);
   EXPECT_TRUE(form->IsEnabled(Control::StartButton));
   EXPECT_FALSE(form->IsEnabled(Control::HaltButton));
-  while (launcher.Busy()) std::this_thread::yield();
+  EXPECT_FALSE(form->busy_when_enabled) << "a click on Start as it shows enabled is lost";
   EXPECT_TRUE(launcher.Start());
   launcher.Wait();
 }

@@ -42,28 +42,6 @@ void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& opti
   }
 }
 
-std::string PortErrorText(PortError error, const std::string& name) {
-  const std::string device = DevicePathFor(name);
-  const std::string port = device == name ? name : name + " (" + device + ")";
-  switch (error) {
-    case PortError::kNone:
-      return "";
-    case PortError::kNoSuchPort:
-      return "no such port: " + port + "; kelvo-cli --list-ports shows the ports present";
-    case PortError::kInUse:
-      return "port " + port + " is in use by another program";
-    case PortError::kPermissionDenied:
-      return "permission denied on " + device +
-             ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
-             "again";
-    case PortError::kNotASerialPort:
-      return port + " is not a serial port";
-    case PortError::kOther:
-      break;
-  }
-  return "port " + port + " could not be opened or set up for 9600 baud";
-}
-
 bool ReportSimulatedMemory(const ZarqSimulator& device, const std::string& image_path) {
   std::ifstream in(image_path, std::ios::binary);
   const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in),
@@ -130,14 +108,16 @@ int RunCli(const CliOptions& options) {
   {
     Ticker ticker(shared.clock);
     HaltRequests halts(shared, timeout_ms);
-    result = RunTransfer(kind, form, shared, trace.get());
+    result = RunTransfer(kind, form, shared, {.tap = trace.get()});
     cause = halts.Cause();
   }
   form.ClearProgress();
 
   if (result.port_error != PortError::kNone) {
-    std::fprintf(stderr, "kelvo-cli: %s\n",
-                 PortErrorText(result.port_error, form.ReadText(Control::PortCombo)).c_str());
+    const char* hint = result.port_error == PortError::kNoSuchPort
+                           ? "; kelvo-cli --list-ports shows the ports present"
+                           : "";
+    std::fprintf(stderr, "kelvo-cli: %s%s\n", result.port_failure.c_str(), hint);
   }
   int status = ExitStatusFor(result.outcome, cause);
   // A complete upload that left the wrong bytes behind is a failure, not a success.
