@@ -165,9 +165,13 @@ class Upload {
     return std::nullopt;
   }
 
-  // A short final part is padded with 0xFF, which the erased flash holds already.
+  // A short final part is padded with 0xFF, which the erased flash holds already. The image
+  // is what the file held at the start: bytes added since would run past the address range
+  // that was checked.
   ImageRead ReadBlock() {
-    const std::size_t count = context_.file.Read(BlockBuffer);
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, image_left_));
+    const std::size_t count = context_.file.Read(std::span(BlockBuffer).first(want));
+    image_left_ -= count;
     if (context_.file.Failed()) return ImageRead::kError;
     if (count == 0) return ImageRead::kEnd;
     std::fill(BlockBuffer.begin() + static_cast<std::ptrdiff_t>(count), BlockBuffer.end(), 0xFF);
@@ -226,6 +230,7 @@ class Upload {
   TransferContext& context_;
   ControlPointers& form_;
   const std::uint64_t image_size_;
+  std::uint64_t image_left_ = image_size_;  // bytes of the image not read yet
 
   std::uint16_t LoadAddress = kFirstLoadAddress;  // units of 16 bytes
   bool HandshakeDone = false;

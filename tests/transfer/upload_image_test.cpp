@@ -207,9 +207,12 @@ TEST_P(CompleteUpload, PutsTheImageAtItsAddressWithTheFramesAndLogOfTheDialogue)
 
 INSTANTIATE_TEST_SUITE_P(DeviceTypes, CompleteUpload, ::testing::Values("ZARQ 40 - 580", "ZARQX"));
 
-TEST(UploadImage, PadsAShortFinalPartWithErasedBytes) {
+TEST(UploadImage, PadsAShortFinalPartWithErasedBytesAndSendsNoBytesAddedMeanwhile) {
   const Bytes image = Pattern(1000);
   UploadRun run(image);
+  run.form.watch = [&](const std::string& text) {
+    if (text == "1 / 8") std::ofstream(run.image_path, std::ios::app) << std::string(2000, 'x');
+  };
   ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
 
   const std::vector<ReceivedFrame> frames = run.sim.Frames();
