@@ -49,4 +49,10 @@ bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std
   return count != 0 && reply[count - 1] == kAck;
 }
 
+void DropLateReply(SerialPort& port) {
+  std::uint8_t byte = 0;
+  for (std::size_t taken = 0; taken < kPacketReplySize && port.Read({&byte, 1}) == 1; ++taken) {
+  }
+}
+
 }  // namespace kelvo

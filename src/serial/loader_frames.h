@@ -28,4 +28,10 @@ std::uint8_t BlockChecksum(std::span<const std::uint8_t, kBlockSize> data);
 bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std::uint8_t number,
                std::span<const std::uint8_t, kBlockSize> data);
 
+// Takes in and drops what is left of a reply that came too late for SendBlock's read, which
+// the next read would otherwise take for its own reply's start: reads until the line has been
+// quiet for a one-byte read's time-out, at most a reply's length, so that a device that never
+// stops talking cannot hold it up.
+void DropLateReply(SerialPort& port);
+
 }  // namespace kelvo

@@ -211,6 +211,9 @@ class Upload {
       form_.SetText(Control::ErrorsField, Printf("%d", ErrorCount));
       form_.LogLine("Error on Block " + BlockText + " . . . Retrying");
       if (Exit exit = HaltCheck()) return exit;
+      // Left in, a late reply's tail would make every later reply look short: no retry
+      // could ever succeed.
+      DropLateReply(context_.port);
     }
     return std::nullopt;
   }

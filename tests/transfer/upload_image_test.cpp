@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,11 +13,14 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
+#include "support/modelled_uart.h"
+#include "support/phased_ticker.h"
 #include "transfer/memory_form.h"
 #include "transfer/shared_state.h"
 #include "transfer/transfer_frame.h"
@@ -150,11 +154,31 @@ struct UploadRun {
   ~UploadRun() { fs::remove(image_path); }
 
   TransferOutcome Run() {
+    testing::FastTicker ticker(shared.clock);
+    return Transfer({});
+  }
+  // Over a modelled UART, with the clock at real speed and each wait's first tick phase(n) ms
+  // in. An upload that cannot end is halted after a while.
+  TransferOutcome RunOverUart(testing::ModelledUart& uart, testing::PhasedTicker::Phase phase) {
+    std::atomic<bool> ended{false};
+    std::thread guard([&] {
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (!ended.load() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      shared.HaltRequested.store(1);
+    });
+    testing::PhasedTicker ticker(shared.clock, std::move(phase));
+    const TransferOutcome outcome = Transfer({.driver = &uart});
+    ended.store(true);
+    guard.join();
+    return outcome;
+  }
+  TransferOutcome Transfer(const TransferHooks& hooks) {
     EXPECT_TRUE(sim.IsRunning());
     form.SetText(Control::PortCombo, sim.PortPath());
     form.SetText(Control::FileEdit, image_path);
-    testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kUploadImage, form, shared).outcome;
+    return RunTransfer(TransferKind::kUploadImage, form, shared, hooks).outcome;
   }
   Bytes MemoryAt(std::size_t offset, std::size_t size) {
     const Bytes memory = sim.Memory();
@@ -255,6 +279,44 @@ TEST(UploadImage, TakesAnImageUpToTheTopOfTheAddressRange) {
   EXPECT_EQ(run.form.ReadText(Control::AddressField), "FFF8");
   EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
   EXPECT_EQ(run.MemoryAt(0, kImageOffset), Bytes(kImageOffset, 0xFF)) << "low memory written";
+}
+
+// At 9600 baud a packet takes 137.5 ms to leave and its reply 138.5 ms more: the reply is in
+// 276 ms after the write began. The write lasts until the packet has left, the response delay
+// lasts at least its length less one 50 ms step, and the read 134 ms. Both cases run over a
+// modelled UART to the device at line speed.
+TEST(UploadImageOverAUart, ADelayOf100TakesEveryReplyWhereverTheClockTicks) {
+  const Bytes image = Pattern(6 * kBlockSize);
+  UploadRun run(image, {.paced = true}, "ZARQX");
+  run.form.SetText(Control::ResponseDelayEdit, "100");
+  testing::ModelledUart uart({});
+  // Every wait as short as the clock allows: 137.5 + 50 + 134 ms is still past 276.
+  ASSERT_EQ(run.RunOverUart(uart, [](int) { return std::chrono::milliseconds(0); }),
+            TransferOutcome::kComplete);
+  EXPECT_EQ(BodyLines(run.form.Log()), Join({{kNakLine, kStartLine}, kEndLines}));
+  EXPECT_EQ(Wire(run.sim.Frames()), Join({Packets(1, 6), {"EOT", "EOT"}}));
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
+}
+
+TEST(UploadImageOverAUart, ADelayOf50LosesTheReplyWhenTheClockTicksAtOnceAndTheRetryTakesIt) {
+  const Bytes image = Pattern(3 * kBlockSize);
+  UploadRun run(image, {.paced = true}, "ZARQX");
+  run.form.SetText(Control::ResponseDelayEdit, "50");
+  testing::ModelledUart uart({});
+  // The handshake's wait, then each packet's in turn: late, at once, late, ... A reply read
+  // from 137.5 ms to 271.5 ms lacks its last bytes, ACK among them.
+  const auto phase = [](int wait) { return std::chrono::milliseconds(wait % 2 == 0 ? 50 : 0); };
+  ASSERT_EQ(run.RunOverUart(uart, phase), TransferOutcome::kComplete);
+  Lines body = {kNakLine, kStartLine};
+  for (int block = 1; block <= 3; ++block) {
+    body.push_back("Incomplete Response from ZARQ (Block " + std::to_string(block) + ", n Bytes)");
+    body.push_back("Error on Block " + std::to_string(block) + " / 3 . . . Retrying");
+  }
+  EXPECT_EQ(BodyLines(std::regex_replace(run.form.Log(), std::regex("\\d+ Bytes"), "n Bytes")),
+            Join({body, kEndLines}));
+  // The device took each block the first time; the repeat it acknowledges without storing.
+  EXPECT_EQ(Wire(run.sim.Frames()), Join({{"#1", "#1", "#2", "#2", "#3", "#3", "EOT", "EOT"}}));
+  EXPECT_EQ(run.MemoryAt(kImageOffset, image.size()), image);
 }
 
 // Every way the body can end short of completion, with the lines it wrote and the frames the

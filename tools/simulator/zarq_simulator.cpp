@@ -168,6 +168,7 @@ class ZarqSimulator::Device {
     session_ = true;
     open_pending_ = false;
     address_ = kFirstLoadAddress;
+    last_stored_.reset();
     refusals_ = 0;
     accepted_packets_ = 0;
     if (answers_) Answer(static_cast<std::uint8_t>(options_.handshake_byte), now);
@@ -237,7 +238,10 @@ class ZarqSimulator::Device {
     }
     const bool refused = valid && code == options_.refuse_command;
     const bool accepted = answers_ && valid && !refused;
-    if (accepted && code == SetAddressCommand) address_ = argument;
+    if (accepted && code == SetAddressCommand) {
+      address_ = argument;
+      last_stored_.reset();
+    }
     if (accepted && code == EraseCommand) simulator_.Erase(argument);
     if (answers_) {
       std::vector<std::uint8_t> reply(static_cast<std::size_t>(options_.noise_before_ack),
@@ -266,13 +270,18 @@ class ZarqSimulator::Device {
       why = "refused " + std::to_string(refusals_) + " of " + std::to_string(options_.refuse_times);
     }
     const bool accepted = answers_ && why.empty();
+    // As an XMODEM receiver does: the block last stored, sent again because its ACK came too
+    // late for the program, is acknowledged and not stored twice.
+    const bool repeat = accepted && last_stored_ == number;
     std::string line = "packet block " + std::to_string(number);
-    if (accepted) {
+    if (accepted && !repeat) {
       line += " at " + Hex(address_, 4);
       simulator_.Store(address_, data);
       address_ = static_cast<std::uint16_t>(address_ + kAddressUnitsPerBlock);
+      last_stored_ = number;
       ++accepted_packets_;
     }
+    if (repeat) why = "repeat, not stored";
     if (answers_) {
       // Any bytes may precede the verdict; an echo of the packet is as good as any.
       std::vector<std::uint8_t> reply(frame_);
@@ -382,6 +391,7 @@ class ZarqSimulator::Device {
   bool hung_up_ = false;
 
   std::uint16_t address_ = kFirstLoadAddress;  // in 16-byte units
+  std::optional<std::uint8_t> last_stored_;    // number of the block stored last at address_ - 8
   int refusals_ = 0;
   int accepted_packets_ = 0;
   std::size_t babble_index_ = 0;
