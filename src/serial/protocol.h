@@ -1,8 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace kelvo {
+
+// The line runs at 9600 baud with 8 data bits, no parity and one stop bit: 10 bit times a byte.
+inline constexpr std::chrono::nanoseconds kByteTime{1041667};
 
 // Bytes of the ZARQ loader's block protocol.
 inline constexpr std::uint8_t kSoh = 0x01;               // first byte of every data packet

@@ -12,6 +12,7 @@
 
 #include "serial/line_driver_posix.h"
 #include "serial/port_holder_posix.h"
+#include "serial/protocol.h"
 #include "serial/serial_port.h"
 
 namespace kelvo {
@@ -35,9 +36,6 @@ struct SerialPort::Native {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// One byte at 9600 baud with 8 data bits, no parity and one stop bit: 10 bit times.
-constexpr std::chrono::nanoseconds kByteTime{1041667};
 
 PortError ErrorFromErrno(int error) {
   switch (error) {

@@ -6,13 +6,11 @@
 #include <cerrno>
 #include <thread>
 
+#include "serial/protocol.h"
+
 namespace kelvo::testing {
-namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-constexpr std::chrono::nanoseconds kByteTime{1041667};  // 10 bits at 9600 baud
-
-}  // namespace
 
 ModelledUart::ModelledUart(Options options) : options_(options), rs485_(options.rs485) {}
 

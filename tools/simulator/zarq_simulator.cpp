@@ -26,8 +26,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using TimePoint = SteadyClock::time_point;
 
-// One byte on a 9600-baud line with 8 data bits, no parity and one stop bit: 10 bit times.
-constexpr std::chrono::nanoseconds kByteTime{1041667};
 // Between seeing a new open and the program's settings taking effect: a few microseconds.
 constexpr std::chrono::microseconds kSetUpCheckInterval{100};
 // An open wakes the thread by the flush the port makes; a program that sets the line up
