@@ -17,6 +17,10 @@ current directory when it is there (the window writes it on Quit), else they are
 COM1, 0x2000, "ZARQ 40 - 580" and 0. kelvo-cli never writes KELVO.DAT.
 Port names: COMn is /dev/ttyS(n-1), USBn /dev/ttyUSBn, ACMn /dev/ttyACMn, a name
 holding '/' is a path, any other name is looked up in /dev/. See --list-ports.
+A port that another program has open is refused, and the log says which program.
+
+Response delay: 100 ms on a real 9600-baud serial port, up to 200 ms through a USB
+adapter that buffers what it sends, 0 for a device that ignores the baud rate.
 
 --simulate runs against a simulated ZARQ device on a pseudo-terminal inside this
 program, over a line paced like a real 9600-baud cable; unless --delay is given,

@@ -22,7 +22,8 @@
 namespace kelvo::cli {
 namespace {
 
-// What a 9600-baud line needs between a packet and its 133-byte reply.
+// The simulated line is paced at 9600 baud, but as a pseudo-terminal its writes return before
+// the packet has left: the delay covers the packet's time as well as the reply's.
 constexpr char kPacedSimulationDelay[] = "200";
 
 // The form as Start would find it: the settings file's values (or the window's defaults), then
