@@ -21,27 +21,31 @@ void LoadSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDel
   const DecodedSettings decoded = DecodeSettings(std::span(record).first(length));
 
   const Settings& settings = decoded.settings;
-  if (decoded.holds_response_delay) ResponseDelay.store(settings.response_delay);
+  if (decoded.response_delay_bytes == 2) ResponseDelay.store(settings.response_delay);
+  if (decoded.response_delay_bytes == 1) {
+    ResponseDelay.store((ResponseDelay.load() & 0xFF00) | settings.response_delay);
+  }
   form.SetText(Control::PortCombo, settings.port);
   form.SetText(Control::FileEdit, settings.file_path);
   form.SetText(Control::StartAddressCombo, settings.start_address);
   form.SetText(Control::DeviceTypeCombo, settings.device_type);
-  // A file too short to hold the delay leaves ResponseDelay as it was, and the field shows that.
+  // A file too short to hold the whole delay leaves ResponseDelay partly or wholly as it was,
+  // and the field shows that.
   const std::uint16_t shown = file.IsOpen() ? ResponseDelay.load() : settings.response_delay;
   form.SetText(Control::ResponseDelayEdit, std::to_string(shown));
 }
 
-void SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
-                  const std::string& path) {
+std::string SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
+                         const std::string& path) {
   Settings settings;
   settings.port = form.ReadText(Control::PortCombo);
   settings.file_path = form.ReadText(Control::FileEdit);
   settings.start_address = form.ReadText(Control::StartAddressCombo);
   settings.device_type = form.ReadText(Control::DeviceTypeCombo);
   settings.response_delay = ResponseDelayFromText(form.ReadText(Control::ResponseDelayEdit));
-  if (ReplaceFileContents(path, EncodeSettings(settings))) {
-    ResponseDelay.store(settings.response_delay);
-  }
+  const std::string why = ReplaceFileContents(path, EncodeSettings(settings));
+  if (why.empty()) ResponseDelay.store(settings.response_delay);
+  return why;
 }
 
 }  // namespace kelvo

@@ -13,14 +13,15 @@ inline constexpr char kSettingsFileName[] = "KELVO.DAT";
 
 // Sets the texts of PortCombo, FileEdit, StartAddressCombo, DeviceTypeCombo and ResponseDelayEdit
 // from the file (or the defaults when it cannot be opened) and, from the file, ResponseDelay.
-// Values that a short file lacks take their defaults; ResponseDelay keeps its value unless the
-// file holds the delay. Reports nothing.
+// Texts that a short file lacks take their defaults; ResponseDelay takes as many of its bytes,
+// low byte first, as the file holds. Reports nothing.
 void LoadSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
                   const std::string& path = kSettingsFileName);
 
 // Reads the same five texts and writes the file; sets ResponseDelay from ResponseDelayEdit. A
-// save that cannot complete changes neither the file nor ResponseDelay. Reports nothing.
-void SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
-                  const std::string& path = kSettingsFileName);
+// save that cannot complete changes neither the file nor ResponseDelay, and returns why; an
+// empty text when the file is saved.
+std::string SaveSettings(ControlPointers& form, std::atomic<std::uint16_t>& ResponseDelay,
+                         const std::string& path = kSettingsFileName);
 
 }  // namespace kelvo

@@ -80,10 +80,12 @@ DecodedSettings DecodeSettings(std::span<const std::uint8_t> record) {
   const auto flag = reader.Take(1);
   if (!flag) return decoded;
   if ((*flag)[0] != 0) settings.device_type = kZarqx;
-  const auto delay = reader.Take(2);
-  if (!delay) return decoded;
-  settings.response_delay = static_cast<std::uint16_t>((*delay)[0] | ((*delay)[1] << 8));
-  decoded.holds_response_delay = true;
+  for (int byte = 0; byte < 2; ++byte) {
+    const auto delay = reader.Take(1);
+    if (!delay) break;
+    settings.response_delay |= static_cast<std::uint16_t>((*delay)[0] << (8 * byte));
+    decoded.response_delay_bytes = byte + 1;
+  }
   return decoded;
 }
 

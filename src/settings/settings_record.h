@@ -32,7 +32,9 @@ std::vector<std::uint8_t> EncodeSettings(const Settings& settings);
 
 struct DecodedSettings {
   Settings settings;
-  bool holds_response_delay = false;  // false: the record ends before both delay bytes
+  // How many of the delay's two bytes the record holds; with one, response_delay holds only
+  // its low byte.
+  int response_delay_bytes = 0;
 };
 
 // Reads a record as far as it goes. A field that the bytes do not hold whole takes its default,

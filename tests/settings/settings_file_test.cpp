@@ -93,9 +93,11 @@ class SettingsFile : public ::testing::Test {
 
 TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
   const FormTexts defaults{"COM1", "", "0x2000", "ZARQ 40 - 580", "0"};
-  // A file that is read but ends before the delay leaves ResponseDelay, and the field shows it.
+  // A file that is read but ends before the delay leaves ResponseDelay (0x1234), one that ends
+  // after the delay's low byte (0x64) replaces that byte only; the field shows the result.
   FormTexts empty = defaults, short_texts = kExampleTexts;
-  empty[4] = short_texts[4] = "123";
+  empty[4] = "4660";
+  short_texts[4] = "4708";
   struct Case {
     const char* what;
     std::optional<std::string> file;  // the file's bytes, if there is one
@@ -103,14 +105,14 @@ TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
     std::uint16_t delay;
   };
   for (const Case& c :
-       {Case{"missing", std::nullopt, defaults, 123}, Case{"empty", "", empty, 123},
-        Case{"ending before the delay", kExampleFile.substr(0, 23), short_texts, 123},
+       {Case{"missing", std::nullopt, defaults, 0x1234}, Case{"empty", "", empty, 0x1234},
+        Case{"ending in the delay", kExampleFile.substr(0, 23), short_texts, 0x1264},
         Case{"the example", kExampleFile, kExampleTexts, 100}}) {
     SCOPED_TRACE(c.what);
     fs::remove_all(path_);
     if (c.file) WriteFile(path_, *c.file);
     Fill(form_, {"COM9", "old.bin", "0x1234", "ZARQX", "77"});
-    delay_ = 123;
+    delay_ = 0x1234;
     LoadSettings(form_, delay_, path_);
     EXPECT_EQ(TextsOf(form_), c.texts);
     EXPECT_EQ(delay_.load(), c.delay);

@@ -68,7 +68,7 @@ TEST(SettingsRecord, TheFlagIsOneForExactlyZarqxAndAnyNonzeroFlagReadsAsZarqx) {
 }
 
 TEST(SettingsRecord, ShortRecordGivesEachFieldFromTheBytesOrItsDefault) {
-  // Every value differs from its default, and the delay's low byte alone (0x2C) would be wrong.
+  // Every value differs from its default; the delay's low byte alone is 0x2C.
   const Settings full{"COM7", "/fw/a.bin", "0x4000", "ZARQX", 300};
   Bytes record = EncodeSettings(full);
   record.insert(record.end(), {0xAA, 0xBB});  // bytes after the record are ignored
@@ -82,8 +82,8 @@ TEST(SettingsRecord, ShortRecordGivesEachFieldFromTheBytesOrItsDefault) {
     EXPECT_EQ(s.file_path, n >= 14 ? full.file_path : defaults.file_path);
     EXPECT_EQ(s.start_address, n >= 21 ? full.start_address : defaults.start_address);
     EXPECT_EQ(s.device_type, n >= 22 ? full.device_type : defaults.device_type);
-    EXPECT_EQ(s.response_delay, n >= 24 ? full.response_delay : defaults.response_delay);
-    EXPECT_EQ(decoded.holds_response_delay, n >= 24);
+    EXPECT_EQ(s.response_delay, n >= 24 ? full.response_delay : n == 23 ? 0x2C : 0);
+    EXPECT_EQ(decoded.response_delay_bytes, n >= 24 ? 2 : n == 23 ? 1 : 0);
   }
 }
 
