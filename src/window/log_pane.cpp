@@ -11,20 +11,19 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "window/byte_text.h"
+
 namespace kelvo {
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
 
-QString FromBytes(std::string_view bytes) {
-  return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 }  // namespace
 
 LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // The view follows the caret sideways; a bar would hide a line of the log.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
   view_timer_.setSingleShot(true);
@@ -99,7 +98,7 @@ std::string_view LogPane::LineBytes(int line) const {
 }
 
 QString LogPane::LineText(int line) const {
-  return FromBytes(LineBytes(line));
+  return TextFromBytes(LineBytes(line));
 }
 
 int LogPane::LineOf(std::size_t offset) const {
@@ -113,7 +112,7 @@ int LogPane::XOf(std::size_t offset) const {
   const std::string_view bytes = LineBytes(line);
   const std::size_t column =
       std::min(offset - line_starts_[static_cast<std::size_t>(line)], bytes.size());
-  return fontMetrics().horizontalAdvance(FromBytes(bytes.substr(0, column)));
+  return fontMetrics().horizontalAdvance(TextFromBytes(bytes.substr(0, column)));
 }
 
 std::size_t LogPane::OffsetAt(const QPoint& point) const {
@@ -137,8 +136,7 @@ std::size_t LogPane::OffsetAt(const QPoint& point) const {
     const int after = fontMetrics().horizontalAdvance(text.left(low + 1));
     if (x - before > after - x) ++low;
   }
-  return line_starts_[static_cast<std::size_t>(line)] +
-         static_cast<std::size_t>(text.left(low).toLocal8Bit().size());
+  return line_starts_[static_cast<std::size_t>(line)] + BytesFromText(text.left(low)).size();
 }
 
 int LogPane::FirstVisibleLine() const {
@@ -186,7 +184,7 @@ QString LogPane::SelectedText() const {
   for (const char c : std::string_view(log_.Text()).substr(begin, end - begin)) {
     if (c != '\r') selected += c;
   }
-  return QString::fromLocal8Bit(selected);
+  return TextFromBytes(selected);
 }
 
 void LogPane::SelectAll() {
@@ -237,6 +235,12 @@ void LogPane::paintEvent(QPaintEvent*) {
     painter.drawText(left, y + metrics.ascent(), text);
     painter.restore();
   }
+  if (hasFocus()) {
+    const int line = LineOf(std::min(active_, indexed_));
+    const int y = (line - FirstVisibleLine()) * line_height;
+    const int x = left + XOf(std::min(active_, indexed_));
+    painter.fillRect(x, y, 1, line_height, palette().color(QPalette::Text));
+  }
 }
 
 void LogPane::resizeEvent(QResizeEvent* event) {
@@ -269,6 +273,16 @@ void LogPane::keyPressEvent(QKeyEvent* event) {
   } else {
     QAbstractScrollArea::keyPressEvent(event);
   }
+}
+
+void LogPane::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
+}
+
+void LogPane::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
 }
 
 void LogPane::contextMenuEvent(QContextMenuEvent* event) {

@@ -11,7 +11,8 @@
 
 namespace kelvo {
 
-// The log control: read-only, no word wrap, a vertical scroll bar. It holds the log's exact
+// The log control: read-only, no word wrap, a vertical scroll bar; the view follows the caret
+// sideways, without a horizontal bar. It holds the log's exact
 // text and caret at every moment. The view is drawn from that text, one line per line feed and
 // only the lines in sight, so a line costs the same however long the log has grown; it catches
 // up with the text at most kViewDelay after a write, scrolls the caret into view and gives up
@@ -51,6 +52,8 @@ class LogPane : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;  // the caret shows only while the log has focus
+  void focusOutEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:

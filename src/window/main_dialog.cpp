@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QUrl>
+#include <cstdio>
 
 #include "forms.h"
 #include "settings/settings_file.h"
@@ -46,6 +47,10 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
     ShowFormMenu(focus->mapToGlobal(focus->rect().center()));
   });
   addAction(form_menu_key);
+  auto* help_key = new QAction(this);
+  help_key->setShortcut(QKeySequence::HelpContents);
+  connect(help_key, &QAction::triggered, this, &MainDialog::Help);
+  addAction(help_key);
 
   // The window manager shows this icon in the title bar, the task bar and for a minimised window.
   QIcon icon;
@@ -84,7 +89,10 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::accept() {
-  SaveSettings(*form_, shared_->ResponseDelay);
+  // The window and its log are gone once Quit is done; only the terminal can still be told.
+  const std::string why = SaveSettings(*form_, shared_->ResponseDelay);
+  if (!why.empty())
+    std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
   QDialog::accept();
 }
 

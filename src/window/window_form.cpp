@@ -5,21 +5,10 @@
 #include <QLineEdit>
 #include <QMetaObject>
 
+#include "window/byte_text.h"
 #include "window/log_pane.h"
 
 namespace kelvo {
-namespace {
-
-std::string ToBytes(const QString& text) {
-  return text.toLocal8Bit().toStdString();
-}
-
-QString FromBytes(const std::string& text) {
-  return QString::fromLocal8Bit(text);
-}
-
-}  // namespace
-
 WindowForm::WindowForm(QWidget& window, const std::array<QWidget*, kControlCount>& controls,
                        LogPane& log)
     : window_thread_(std::this_thread::get_id()),
@@ -74,11 +63,11 @@ std::string WindowForm::ReadText(Control control) {
     if (control == Control::LogEdit) {
       text = log_.Text();
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-      text = ToBytes(edit->text());
+      text = BytesFromText(edit->text());
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-      text = ToBytes(combo->currentText());
+      text = BytesFromText(combo->currentText());
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-      text = ToBytes(button->text());
+      text = BytesFromText(button->text());
     }
   });
   return text;
@@ -90,17 +79,24 @@ void WindowForm::SetText(Control control, const std::string& text) {
     if (control == Control::LogEdit) {
       log_.SetText(text);
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-      edit->setText(FromBytes(text));
+      edit->setText(TextFromBytes(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-      combo->setEditText(FromBytes(text));
+      combo->setEditText(TextFromBytes(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-      button->setText(FromBytes(text));
+      button->setText(TextFromBytes(text));
     }
   });
 }
 
 void WindowForm::EnableButton(Control button, bool enabled) {
-  OnWindowThread([&] { Widget(button)->setEnabled(enabled); });
+  OnWindowThread([&] {
+    QWidget* widget = Widget(button);
+    // Qt would pass the focus of a disabled button on to the next control, where a key press
+    // meant for the button would quit or edit a field in the middle of a transfer; the log,
+    // which takes no typing, has it instead.
+    if (!enabled && widget->hasFocus()) log_.setFocus();
+    widget->setEnabled(enabled);
+  });
 }
 
 void WindowForm::LogAppend(const std::string& text) {
