@@ -1,10 +1,7 @@
 #include "transfer/transfer_frame.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -13,6 +10,7 @@
 #include <regex>
 
 #include "simulator/pseudo_terminal.h"
+#include "support/read_only.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 #include "transfer/response_delay.h"
@@ -110,14 +108,17 @@ TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
   EXPECT_TRUE(std::regex_match(TimeLine(0), std::regex("Time: \\d\\d:\\d\\d:\\d\\d")));
 }
 
-TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnce) {
+// The delay line quotes the text as typed, not the number read from it.
+TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnceWithItsCause) {
   form_.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+  form_.SetText(Control::ResponseDelayEdit, "-1 ms");
   form_.EnableButton(Control::StartButton, true);
   const TransferResult result = Run(MakeFile("app.bin"));
   EXPECT_EQ(result.outcome, TransferOutcome::kFailed);
   EXPECT_EQ(result.port_error, PortError::kNoSuchPort);
+  EXPECT_EQ(shared_.ResponseDelay.load(), 65535);
   EXPECT_EQ(WithTimesMasked(form_.Log()),
-            "Starting\r\nTime: hh:mm:ss\r\n"
+            "Starting\r\nTime: hh:mm:ss\r\nResponse Delay set to -1 ms ms\r\n"
             "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n"
             "no such port: /dev/kelvo-no-such-port\r\n");
   EXPECT_TRUE(form_.IsEnabled(Control::StartButton));
@@ -140,61 +141,11 @@ TEST_F(TransferFrameTest, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
   }
 }
 
-TEST_F(TransferFrameTest, TheDelayLineQuotesTheTypedText) {
-  const struct {
-    const char* typed;
-    std::uint16_t delay;
-    const char* line;  // empty: no delay line
-  } cases[] = {
-      {"25 ms", 25, "Response Delay set to 25 ms ms\r\n"},
-      {"65536", 0, ""},
-      {"-1", 65535, "Response Delay set to -1 ms\r\n"},
-      {"", 0, ""},
-      {"abc", 0, ""},
-  };
-  for (const auto& c : cases) {
-    form_.SetText(Control::ResponseDelayEdit, c.typed);
-    form_.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
-    Run("app.bin");
-    EXPECT_EQ(shared_.ResponseDelay.load(), c.delay) << c.typed;
-    EXPECT_EQ(WithTimesMasked(form_.Log()),
-              std::string("Starting\r\nTime: hh:mm:ss\r\n") + c.line +
-                  "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n"
-                  "no such port: /dev/kelvo-no-such-port\r\n")
-        << c.typed;
-  }
-}
-
-// Read-only even for root, who ignores permission bits: the immutable attribute, taken off
-// again when the object goes so that the folder can be removed.
-class Immutable {
- public:
-  explicit Immutable(std::string path) : path_(std::move(path)) { set_ = Set(true); }
-  ~Immutable() {
-    if (set_) Set(false);
-  }
-  bool IsSet() const { return set_; }
-
- private:
-  bool Set(bool immutable) const {
-    const int fd = ::open(path_.c_str(), O_RDONLY);
-    int flags = 0;
-    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) ::close(fd);
-    return done;
-  }
-  std::string path_;
-  bool set_ = false;
-};
-
 TEST_F(TransferFrameTest, AReadOnlyImageInAFolderNamedLikeAScriptUploads) {
   const std::string image = MakeFile("my.scripts/app.bin");
   fs::resize_file(image, 1 << 20);  // too large to program: the upload ends at once
-  fs::permissions(image, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const Immutable read_only(image);
-  ASSERT_TRUE(::geteuid() != 0 || read_only.IsSet());
+  const testing::ReadOnly read_only(image);
+  ASSERT_TRUE(read_only.Holds());
   ASSERT_EQ(std::fopen(image.c_str(), "r+"), nullptr) << "the image is not read-only";
   Run(image);
   const std::string log = form_.Log();
