@@ -23,8 +23,8 @@ std::uint8_t BlockChecksum(std::span<const std::uint8_t, kBlockSize> data) {
   return sum;
 }
 
-bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std::uint8_t number,
-               std::span<const std::uint8_t, kBlockSize> data) {
+bool SendBlock(SerialPort& port, Clock& clock, const std::atomic<std::uint16_t>& ResponseDelay,
+               LineLog& log, std::uint8_t number, std::span<const std::uint8_t, kBlockSize> data) {
   std::array<std::uint8_t, kDataPacketSize> packet;
   packet[0] = kSoh;
   packet[1] = number;
@@ -35,8 +35,8 @@ bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std
 
   // At 9600 baud the reply needs longer on the line than the read below waits; the operator's
   // response delay covers the difference.
-  const std::uint16_t delay = shared.ResponseDelay.load();
-  if (delay != 0) shared.clock.Delay(delay);
+  const std::uint16_t delay = ResponseDelay.load();
+  if (delay != 0) clock.Delay(delay);
 
   std::array<std::uint8_t, kPacketReplySize> reply;
   const std::size_t count = port.Read(reply);
@@ -44,7 +44,7 @@ bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std
     char line[80];
     std::snprintf(line, sizeof line, "Incomplete Response from ZARQ (Block %d, %d Bytes)",
                   static_cast<int>(number), static_cast<int>(count));
-    form.LogLine(line);
+    log.LogLine(line);
   }
   return count != 0 && reply[count - 1] == kAck;
 }

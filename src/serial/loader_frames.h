@@ -1,13 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 
 #include "serial/clock.h"
+#include "serial/line_log.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
-#include "transfer/control_pointers.h"
-#include "transfer/shared_state.h"
 
 namespace kelvo {
 
@@ -21,12 +21,12 @@ bool SendCommand(SerialPort& port, Clock& clock, std::uint8_t code, std::uint16_
 // The 8-bit sum of the block's bytes.
 std::uint8_t BlockChecksum(std::span<const std::uint8_t, kBlockSize> data);
 
-// Sends one data packet in one write, waits the shared ResponseDelay (read afresh at every
-// call) on the shared clock, and takes the reply in one read of up to 133 bytes. A reply of
-// any other length is logged on form. True when the whole packet went out and the last byte
+// Sends one data packet in one write, waits ResponseDelay (read afresh at every call, as the
+// operator may change it) on the clock, and takes the reply in one read of up to 133 bytes. A
+// reply of any other length is logged. True when the whole packet went out and the last byte
 // of the reply is ACK, whatever came before it.
-bool SendBlock(SerialPort& port, SharedState& shared, ControlPointers& form, std::uint8_t number,
-               std::span<const std::uint8_t, kBlockSize> data);
+bool SendBlock(SerialPort& port, Clock& clock, const std::atomic<std::uint16_t>& ResponseDelay,
+               LineLog& log, std::uint8_t number, std::span<const std::uint8_t, kBlockSize> data);
 
 // Takes in and drops what is left of a reply that came too late for SendBlock's read, which
 // the next read would otherwise take for its own reply's start: reads until the line has been

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "serial/line_log.h"
+
 namespace kelvo {
 
 // The form's controls that a transfer reads or writes.
@@ -23,10 +25,8 @@ enum class Control {
 // How a transfer reaches the form. Every call completes before it returns, so a transfer sees
 // the form as its own writes left it. Behind the window each call is carried out by the window
 // thread; behind the command line and the tests it is plain memory.
-class ControlPointers {
+class ControlPointers : public LineLog {
  public:
-  virtual ~ControlPointers() = default;
-
   virtual std::string ReadText(Control control) = 0;
   // Replaces the whole text; on LogEdit this starts the log afresh.
   virtual void SetText(Control control, const std::string& text) = 0;
@@ -35,7 +35,7 @@ class ControlPointers {
   // The log: text appended without a line break, a line break (CR LF), and both.
   virtual void LogAppend(const std::string& text) = 0;
   virtual void LogNewLine() = 0;
-  virtual void LogLine(const std::string& text) = 0;
+  void LogLine(const std::string& text) override = 0;
 };
 
 }  // namespace kelvo

@@ -205,7 +205,8 @@ class Upload {
   // operator halts.
   Exit SendUntilAccepted() {
     const auto number = static_cast<std::uint8_t>(BlockNumber & 0xFF);
-    while (!SendBlock(context_.port, context_.shared, form_, number, BlockBuffer)) {
+    while (!SendBlock(context_.port, context_.shared.clock, context_.shared.ResponseDelay, form_,
+                      number, BlockBuffer)) {
       if (Exit exit = PortLost()) return exit;
       ++ErrorCount;
       form_.SetText(Control::ErrorsField, Printf("%d", ErrorCount));

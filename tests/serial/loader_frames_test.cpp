@@ -69,7 +69,9 @@ TEST(SendBlock, WritesTheExactPacketAndJudgesTheReplyByItsCountAndLastByte) {
     SCOPED_TRACE(c.what);
     Line line;
     ASSERT_TRUE(line.device.Write(c.reply));
-    EXPECT_EQ(SendBlock(line.port, line.shared, line.form, c.number, c.data), c.accepted);
+    EXPECT_EQ(SendBlock(line.port, line.shared.clock, line.shared.ResponseDelay, line.form,
+                        c.number, c.data),
+              c.accepted);
     EXPECT_EQ(line.form.Log(), c.log);
     Bytes packet(c.data.begin(), c.data.end());
     packet.insert(packet.begin(), {kSoh, c.number, c.complement});
@@ -82,8 +84,10 @@ TEST(SendBlock, ReadsTheReplyOnlyAfterTheResponseDelay) {
   Line line;
   line.shared.ResponseDelay.store(50);
   bool accepted = false;
-  std::thread sender(
-      [&] { accepted = SendBlock(line.port, line.shared, line.form, 3, Filled(0x22)); });
+  std::thread sender([&] {
+    accepted = SendBlock(line.port, line.shared.clock, line.shared.ResponseDelay, line.form, 3,
+                         Filled(0x22));
+  });
 
   // The packet is out and the sender sleeps on the clock; a reply sent only now, long after a
   // read started at once would have given up, must still be taken whole.
@@ -103,7 +107,8 @@ TEST(SendBlock, AFailedWriteGivesFalseWithoutDelayOrLogLine) {
   Line line;
   line.device.Close();
   line.shared.ResponseDelay.store(100);  // would hang here if it were waited for: no ticker runs
-  EXPECT_FALSE(SendBlock(line.port, line.shared, line.form, 1, Filled(0x00)));
+  EXPECT_FALSE(SendBlock(line.port, line.shared.clock, line.shared.ResponseDelay, line.form, 1,
+                         Filled(0x00)));
   EXPECT_EQ(line.form.Log(), "");
   EXPECT_EQ(line.shared.clock.TickCount(), 0u);
 }
