@@ -16,9 +16,9 @@
 #include <numeric>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "serial/protocol.h"
+#include "simulator/device_faults.h"
 
 namespace kelvo {
 namespace {
@@ -33,9 +33,6 @@ constexpr std::chrono::microseconds kSetUpCheckInterval{100};
 constexpr std::chrono::milliseconds kUnflushedOpenCheckInterval{20};
 // A line that takes no more bytes (nobody reads the other side) is tried again this often.
 constexpr std::chrono::milliseconds kBlockedRetryInterval{1};
-
-constexpr std::uint8_t kNoiseByte = '.';
-constexpr std::string_view kBabble = "ZARQ application running\r\n";
 
 struct TimedByte {
   std::uint8_t byte;
@@ -79,8 +76,8 @@ class ZarqSimulator::Device {
   explicit Device(ZarqSimulator& simulator)
       : simulator_(simulator),
         options_(simulator.options_),
-        fd_(simulator.line_.MasterFd()),
-        answers_(!options_.silent && !options_.babble) {}
+        faults_(simulator.options_),
+        fd_(simulator.line_.MasterFd()) {}
 
   void Run() {
     while (!simulator_.stop_.load() && !hung_up_) {
@@ -90,17 +87,12 @@ class ZarqSimulator::Device {
       const TimePoint now = SteadyClock::now();
       TakeArrivedBytes(now);
       SendDueBytes(now);
-      Babble(now);
+      if (session_ && outgoing_.empty()) Answer(faults_.Babble(), now);
       Wait(SteadyClock::now());
     }
   }
 
  private:
-  bool HangUpDue() const {
-    return session_ && options_.hang_up_after_blocks >= 0 &&
-           accepted_packets_ >= options_.hang_up_after_blocks;
-  }
-
   // The master is in packet mode: each read gives either a status byte or 0 and then data.
   void ReadFromProgram(TimePoint now) {
     std::uint8_t chunk[4096];
@@ -118,7 +110,7 @@ class ZarqSimulator::Device {
       }
       // Anything the program sends proves it has read the last reply, which would be lost
       // if the line went down before.
-      if (HangUpDue()) {
+      if (session_ && faults_.HangUpDue()) {
         HangUp();
         return;
       }
@@ -167,9 +159,8 @@ class ZarqSimulator::Device {
     open_pending_ = false;
     address_ = kFirstLoadAddress;
     last_stored_.reset();
-    refusals_ = 0;
-    accepted_packets_ = 0;
-    if (answers_) Answer(static_cast<std::uint8_t>(options_.handshake_byte), now);
+    faults_.StartSession();
+    if (faults_.Answers()) Answer(faults_.HandshakeByte(), now);
   }
 
   // Frames already on their way are still taken; replies are no longer sent.
@@ -208,8 +199,8 @@ class ZarqSimulator::Device {
         break;
       case kEot:
         simulator_.eot_count_.fetch_add(1);
-        if (answers_) Answer(kAck, byte.at);
-        Record(ReceivedFrame::Kind::kEot, answers_, "EOT: " + Verdict(answers_));
+        if (faults_.Answers()) Answer(kAck, byte.at);
+        Record(ReceivedFrame::Kind::kEot, faults_.Answers(), "EOT: " + Verdict(faults_.Answers()));
         break;
       default:
         Record(ReceivedFrame::Kind::kOther, false, "stray byte " + Hex(frame_.front(), 2));
@@ -234,19 +225,14 @@ class ZarqSimulator::Device {
     } else {
       line += "of unknown code " + Hex(code, 2);
     }
-    const bool refused = valid && code == options_.refuse_command;
-    const bool accepted = answers_ && valid && !refused;
+    const bool refused = valid && faults_.RefusesCommand(code);
+    const bool accepted = faults_.Answers() && valid && !refused;
     if (accepted && code == SetAddressCommand) {
       address_ = argument;
       last_stored_.reset();
     }
     if (accepted && code == EraseCommand) simulator_.Erase(argument);
-    if (answers_) {
-      std::vector<std::uint8_t> reply(static_cast<std::size_t>(options_.noise_before_ack),
-                                      kNoiseByte);
-      reply.push_back(accepted ? kAck : kNak);
-      Answer(reply, at);
-    }
+    if (faults_.Answers()) Answer(faults_.CommandReply({accepted ? kAck : kNak}), at);
     line += ": " + Verdict(accepted);
     if (refused) line += " (refused on request)";
     Record(ReceivedFrame::Kind::kCommand, accepted, std::move(line));
@@ -263,11 +249,10 @@ class ZarqSimulator::Device {
       why = "bad complement";
     } else if (frame_[kDataPacketSize - 1] != checksum) {
       why = "bad checksum";
-    } else if (answers_ && number == options_.refuse_block && refusals_ < options_.refuse_times) {
-      ++refusals_;
-      why = "refused " + std::to_string(refusals_) + " of " + std::to_string(options_.refuse_times);
+    } else {
+      why = faults_.RefusePacket(number);
     }
-    const bool accepted = answers_ && why.empty();
+    const bool accepted = faults_.Answers() && why.empty();
     // As an XMODEM receiver does: the block last stored, sent again because its ACK came too
     // late for the program, is acknowledged and not stored twice.
     const bool repeat = accepted && last_stored_ == number;
@@ -277,19 +262,14 @@ class ZarqSimulator::Device {
       simulator_.Store(address_, data);
       address_ = static_cast<std::uint16_t>(address_ + kAddressUnitsPerBlock);
       last_stored_ = number;
-      ++accepted_packets_;
+      faults_.BlockStored();
     }
     if (repeat) why = "repeat, not stored";
-    if (answers_) {
+    if (faults_.Answers()) {
       // Any bytes may precede the verdict; an echo of the packet is as good as any.
       std::vector<std::uint8_t> reply(frame_);
       reply.push_back(accepted ? kAck : kNak);
-      if (options_.short_reply >= 0) {
-        const auto keep =
-            std::min<std::size_t>(static_cast<std::size_t>(options_.short_reply), kPacketReplySize);
-        reply.erase(reply.begin(), reply.end() - static_cast<std::ptrdiff_t>(keep));
-      }
-      Answer(reply, at);
+      Answer(faults_.PacketReply(std::move(reply)), at);
     }
     line += ": " + Verdict(accepted);
     if (!why.empty()) line += " (" + why + ")";
@@ -297,7 +277,7 @@ class ZarqSimulator::Device {
   }
 
   std::string Verdict(bool accepted) const {
-    if (!answers_) return "not answered";
+    if (!faults_.Answers()) return "not answered";
     return accepted ? "ACK" : "NAK";
   }
 
@@ -320,19 +300,6 @@ class ZarqSimulator::Device {
   }
 
   void Answer(std::uint8_t byte, TimePoint at) { Answer(std::span(&byte, 1), at); }
-
-  // A babbling device never sends ACK or NAK. On a paced line it talks at the line's rate; an
-  // instant line has no rate, so it keeps the line as full as it will take, and a reader never
-  // finds it quiet.
-  void Babble(TimePoint now) {
-    if (!options_.babble || !session_ || !outgoing_.empty()) return;
-    const std::size_t count = options_.paced ? 1 : kBabble.size();
-    for (std::size_t i = 0; i < count; ++i) {
-      outgoing_free_ = options_.paced ? std::max(outgoing_free_, now) + kByteTime : now;
-      outgoing_.push_back({static_cast<std::uint8_t>(kBabble[babble_index_]), outgoing_free_});
-      babble_index_ = (babble_index_ + 1) % kBabble.size();
-    }
-  }
 
   // All bytes that are due go out in one write.
   void SendDueBytes(TimePoint now) {
@@ -379,8 +346,8 @@ class ZarqSimulator::Device {
 
   ZarqSimulator& simulator_;
   const SimulatorOptions& options_;
+  DeviceFaults faults_;
   const int fd_;
-  const bool answers_;
 
   bool session_ = false;       // the program has the port open and set up
   bool open_pending_ = false;  // a new open was seen; its session begins once the line is set up
@@ -390,10 +357,7 @@ class ZarqSimulator::Device {
 
   std::uint16_t address_ = kFirstLoadAddress;  // in 16-byte units
   std::optional<std::uint8_t> last_stored_;    // number of the block stored last at address_ - 8
-  int refusals_ = 0;
-  int accepted_packets_ = 0;
-  std::size_t babble_index_ = 0;
-  std::vector<std::uint8_t> frame_;  // the frame being received
+  std::vector<std::uint8_t> frame_;            // the frame being received
   std::deque<TimedByte> incoming_;
   std::deque<TimedByte> outgoing_;
   std::vector<std::uint8_t> burst_;
