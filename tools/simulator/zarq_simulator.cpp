@@ -10,15 +10,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <deque>
 #include <fstream>
-#include <numeric>
 #include <optional>
 #include <span>
 
 #include "serial/protocol.h"
 #include "simulator/device_faults.h"
+#include "simulator/device_protocol.h"
 
 namespace kelvo {
 namespace {
@@ -39,23 +38,6 @@ struct TimedByte {
   TimePoint at;  // when its last bit has reached the other end: ours are written then
 };
 
-std::size_t FrameLength(std::uint8_t first_byte) {
-  switch (first_byte) {
-    case kLeadIn:
-      return kCommandFrameSize;
-    case kSoh:
-      return kDataPacketSize;
-    default:
-      return 1;
-  }
-}
-
-std::string Hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
 timespec ToTimespec(std::chrono::nanoseconds ns) {
   return {static_cast<time_t>(ns.count() / 1000000000), static_cast<long>(ns.count() % 1000000000)};
 }
@@ -69,14 +51,21 @@ void SleepUntil(TimePoint deadline) {
 
 }  // namespace
 
+struct ZarqSimulator::Device {
+  explicit Device(const SimulatorOptions& options) : faults(options), protocol(faults) {}
+  DeviceFaults faults;
+  DeviceProtocol protocol;
+};
+
 // The simulator thread's side: watches the line for the program's opens and closes, times the
-// bytes both ways, cuts the program's bytes into frames and answers them.
-class ZarqSimulator::Device {
+// bytes both ways and hands them to the protocol.
+class ZarqSimulator::Line {
  public:
-  explicit Device(ZarqSimulator& simulator)
+  explicit Line(ZarqSimulator& simulator)
       : simulator_(simulator),
         options_(simulator.options_),
-        faults_(simulator.options_),
+        faults_(simulator.device_->faults),
+        protocol_(simulator.device_->protocol),
         fd_(simulator.line_.MasterFd()) {}
 
   void Run() {
@@ -157,10 +146,7 @@ class ZarqSimulator::Device {
     EndSession();
     session_ = true;
     open_pending_ = false;
-    address_ = kFirstLoadAddress;
-    last_stored_.reset();
-    faults_.StartSession();
-    if (faults_.Answers()) Answer(faults_.HandshakeByte(), now);
+    Answer(protocol_.StartSession(), now);
   }
 
   // Frames already on their way are still taken; replies are no longer sent.
@@ -168,7 +154,7 @@ class ZarqSimulator::Device {
     session_ = false;
     for (const TimedByte& byte : incoming_) Take(byte);
     incoming_.clear();
-    frame_.clear();
+    protocol_.DropFrame();
     outgoing_.clear();
     output_blocked_ = false;
   }
@@ -187,103 +173,7 @@ class ZarqSimulator::Device {
     }
   }
 
-  void Take(const TimedByte& byte) {
-    frame_.push_back(byte.byte);
-    if (frame_.size() < FrameLength(frame_.front())) return;
-    switch (frame_.front()) {
-      case kLeadIn:
-        HandleCommand(byte.at);
-        break;
-      case kSoh:
-        HandlePacket(byte.at);
-        break;
-      case kEot:
-        simulator_.eot_count_.fetch_add(1);
-        if (faults_.Answers()) Answer(kAck, byte.at);
-        Record(ReceivedFrame::Kind::kEot, faults_.Answers(), "EOT: " + Verdict(faults_.Answers()));
-        break;
-      default:
-        Record(ReceivedFrame::Kind::kOther, false, "stray byte " + Hex(frame_.front(), 2));
-        break;
-    }
-    frame_.clear();
-  }
-
-  void HandleCommand(TimePoint at) {
-    const std::uint8_t code = frame_[1];
-    const std::uint16_t argument = static_cast<std::uint16_t>(frame_[3] | frame_[4] << 8);
-    std::string line = "command ";
-    bool valid = false;
-    if (frame_[2] != 0xFF - code) {
-      line += Hex(code, 2) + " with a bad complement " + Hex(frame_[2], 2);
-    } else if (code == SetAddressCommand) {
-      line += "SetAddress " + Hex(argument, 4);
-      valid = true;
-    } else if (code == EraseCommand) {
-      line += "Erase " + Hex(argument, 4);
-      valid = true;
-    } else {
-      line += "of unknown code " + Hex(code, 2);
-    }
-    const bool refused = valid && faults_.RefusesCommand(code);
-    const bool accepted = faults_.Answers() && valid && !refused;
-    if (accepted && code == SetAddressCommand) {
-      address_ = argument;
-      last_stored_.reset();
-    }
-    if (accepted && code == EraseCommand) simulator_.Erase(argument);
-    if (faults_.Answers()) Answer(faults_.CommandReply({accepted ? kAck : kNak}), at);
-    line += ": " + Verdict(accepted);
-    if (refused) line += " (refused on request)";
-    Record(ReceivedFrame::Kind::kCommand, accepted, std::move(line));
-  }
-
-  void HandlePacket(TimePoint at) {
-    const std::uint8_t number = frame_[1];
-    const auto data = std::span<const std::uint8_t>(frame_).subspan(3, kBlockSize);
-    // Summed here rather than with the program's own helper, so that the device checks the
-    // program instead of agreeing with it.
-    const auto checksum = static_cast<std::uint8_t>(std::accumulate(data.begin(), data.end(), 0u));
-    std::string why;
-    if (frame_[2] != 0xFF - number) {
-      why = "bad complement";
-    } else if (frame_[kDataPacketSize - 1] != checksum) {
-      why = "bad checksum";
-    } else {
-      why = faults_.RefusePacket(number);
-    }
-    const bool accepted = faults_.Answers() && why.empty();
-    // As an XMODEM receiver does: the block last stored, sent again because its ACK came too
-    // late for the program, is acknowledged and not stored twice.
-    const bool repeat = accepted && last_stored_ == number;
-    std::string line = "packet block " + std::to_string(number);
-    if (accepted && !repeat) {
-      line += " at " + Hex(address_, 4);
-      simulator_.Store(address_, data);
-      address_ = static_cast<std::uint16_t>(address_ + kAddressUnitsPerBlock);
-      last_stored_ = number;
-      faults_.BlockStored();
-    }
-    if (repeat) why = "repeat, not stored";
-    if (faults_.Answers()) {
-      // Any bytes may precede the verdict; an echo of the packet is as good as any.
-      std::vector<std::uint8_t> reply(frame_);
-      reply.push_back(accepted ? kAck : kNak);
-      Answer(faults_.PacketReply(std::move(reply)), at);
-    }
-    line += ": " + Verdict(accepted);
-    if (!why.empty()) line += " (" + why + ")";
-    Record(ReceivedFrame::Kind::kPacket, accepted, std::move(line));
-  }
-
-  std::string Verdict(bool accepted) const {
-    if (!faults_.Answers()) return "not answered";
-    return accepted ? "ACK" : "NAK";
-  }
-
-  void Record(ReceivedFrame::Kind kind, bool accepted, std::string line) {
-    simulator_.AddRecord({kind, frame_, accepted}, std::move(line));
-  }
+  void Take(const TimedByte& byte) { Answer(protocol_.Take(byte.byte), byte.at); }
 
   // Queues bytes that leave at once, or on a paced line one byte time after another, starting
   // when the frame they answer has fully arrived.
@@ -298,8 +188,6 @@ class ZarqSimulator::Device {
       }
     }
   }
-
-  void Answer(std::uint8_t byte, TimePoint at) { Answer(std::span(&byte, 1), at); }
 
   // All bytes that are due go out in one write.
   void SendDueBytes(TimePoint now) {
@@ -346,7 +234,8 @@ class ZarqSimulator::Device {
 
   ZarqSimulator& simulator_;
   const SimulatorOptions& options_;
-  DeviceFaults faults_;
+  DeviceFaults& faults_;
+  DeviceProtocol& protocol_;
   const int fd_;
 
   bool session_ = false;       // the program has the port open and set up
@@ -355,9 +244,6 @@ class ZarqSimulator::Device {
   bool output_blocked_ = false;
   bool hung_up_ = false;
 
-  std::uint16_t address_ = kFirstLoadAddress;  // in 16-byte units
-  std::optional<std::uint8_t> last_stored_;    // number of the block stored last at address_ - 8
-  std::vector<std::uint8_t> frame_;            // the frame being received
   std::deque<TimedByte> incoming_;
   std::deque<TimedByte> outgoing_;
   std::vector<std::uint8_t> burst_;
@@ -366,7 +252,7 @@ class ZarqSimulator::Device {
 };
 
 ZarqSimulator::ZarqSimulator(SimulatorOptions options)
-    : options_(options), memory_(kMemoryBytes, 0xFF) {
+    : options_(options), device_(std::make_unique<Device>(options_)) {
   // Packet mode reports the program's flushes of the line, by which its opens are seen.
   int packet_mode = 1;
   if (!line_.IsOpen() || ::ioctl(line_.MasterFd(), TIOCPKT, &packet_mode) != 0) {
@@ -384,7 +270,7 @@ ZarqSimulator::ZarqSimulator(SimulatorOptions options)
     return;
   }
   running_.store(true);
-  thread_ = std::thread([this] { Device(*this).Run(); });
+  thread_ = std::thread([this] { Line(*this).Run(); });
 }
 
 ZarqSimulator::~ZarqSimulator() {
@@ -406,52 +292,24 @@ void ZarqSimulator::Stop() {
   running_.store(false);
 }
 
-void ZarqSimulator::Store(std::uint16_t address, std::span<const std::uint8_t> data) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t offset = std::size_t{address} * kAddressUnitBytes;
-  // Addresses past the end wrap, as on a 20-bit address bus.
-  for (std::size_t i = 0; i < data.size(); ++i) memory_[(offset + i) % kMemoryBytes] = data[i];
-}
-
-void ZarqSimulator::Erase(std::uint16_t address) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t offset = std::size_t{address} * kAddressUnitBytes;
-  const std::size_t length = std::size_t{kEraseRegionUnits} * kAddressUnitBytes;
-  for (std::size_t i = 0; i < length; ++i) memory_[(offset + i) % kMemoryBytes] = 0xFF;
-}
-
-void ZarqSimulator::AddRecord(ReceivedFrame frame, std::string line) {
-  {
-    const std::lock_guard lock(mutex_);
-    records_.push_back({std::move(frame), std::move(line)});
-  }
-  recorded_.notify_all();
-}
-
 std::vector<std::uint8_t> ZarqSimulator::Memory() const {
-  const std::lock_guard lock(mutex_);
-  return memory_;
+  return device_->protocol.Memory();
 }
 
 std::vector<ReceivedFrame> ZarqSimulator::Frames() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<ReceivedFrame> frames;
-  frames.reserve(records_.size());
-  for (const Record& record : records_) frames.push_back(record.frame);
-  return frames;
+  return device_->protocol.Frames();
 }
 
 std::vector<std::string> ZarqSimulator::FrameLog() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<std::string> lines;
-  lines.reserve(records_.size());
-  for (const Record& record : records_) lines.push_back(record.line);
-  return lines;
+  return device_->protocol.FrameLog();
+}
+
+int ZarqSimulator::EotCount() const {
+  return device_->protocol.EotCount();
 }
 
 bool ZarqSimulator::AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const {
-  std::unique_lock lock(mutex_);
-  return recorded_.wait_for(lock, limit, [&] { return records_.size() >= count; });
+  return device_->protocol.AwaitFrames(count, limit);
 }
 
 bool ZarqSimulator::SaveMemory(const std::string& path) const {

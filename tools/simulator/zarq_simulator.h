@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <span>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,7 +65,7 @@ class ZarqSimulator {
   std::vector<std::uint8_t> Memory() const;   // snapshot of the whole memory
   std::vector<ReceivedFrame> Frames() const;  // every frame received so far, in order
   std::vector<std::string> FrameLog() const;  // one readable line per frame, in order
-  int EotCount() const { return eot_count_.load(); }
+  int EotCount() const;
 
   // Waits up to limit until at least count frames have been received; false on time-out. For
   // frames the device does not answer, whose arrival the program cannot otherwise see.
@@ -79,15 +77,8 @@ class ZarqSimulator {
   void Stop();
 
  private:
-  struct Record {
-    ReceivedFrame frame;
-    std::string line;
-  };
-  class Device;  // the thread's side: the line, the session and the frames in progress
-
-  void Store(std::uint16_t address, std::span<const std::uint8_t> data);
-  void Erase(std::uint16_t address);
-  void AddRecord(ReceivedFrame frame, std::string line);
+  struct Device;  // the device's faults and protocol
+  class Line;     // the thread's side: the line and the session
 
   const SimulatorOptions options_;
   PseudoTerminal line_;
@@ -95,13 +86,7 @@ class ZarqSimulator {
   int epoll_fd_ = -1;  // what the thread waits on: the line and wake_fd_
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
-  std::atomic<int> eot_count_{0};
-
-  mutable std::mutex mutex_;  // guards memory_ and records_
-  mutable std::condition_variable recorded_;
-  std::vector<std::uint8_t> memory_;
-  std::vector<Record> records_;
-
+  std::unique_ptr<Device> device_;
   std::thread thread_;
 };
 
