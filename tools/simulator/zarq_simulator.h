@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "simulator/pseudo_terminal.h"
-
 namespace kelvo {
 
 // How the simulated device behaves; the defaults make a well-behaved loader that answers at once.
@@ -60,7 +58,7 @@ class ZarqSimulator {
 
   // False if the pseudo-terminal failed, after a hang-up (hang_up_after_blocks) and after Stop.
   bool IsRunning() const { return running_.load(); }
-  const std::string& PortPath() const { return line_.SlavePath(); }  // for OpenLoaderPort
+  const std::string& PortPath() const;  // for OpenLoaderPort
 
   std::vector<std::uint8_t> Memory() const;   // snapshot of the whole memory
   std::vector<ReceivedFrame> Frames() const;  // every frame received so far, in order
@@ -77,16 +75,10 @@ class ZarqSimulator {
   void Stop();
 
  private:
-  struct Device;  // the device's faults and protocol
-  class Line;     // the thread's side: the line and the session
+  struct Device;  // the device's faults, protocol and line, which the thread runs
 
-  const SimulatorOptions options_;
-  PseudoTerminal line_;
-  int wake_fd_ = -1;   // eventfd that Stop signals, so an idle thread need not poll
-  int epoll_fd_ = -1;  // what the thread waits on: the line and wake_fd_
-  std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
   std::unique_ptr<Device> device_;
+  std::atomic<bool> running_{false};
   std::thread thread_;
 };
 
