@@ -1,426 +1,29 @@
 #include "simulator/zarq_simulator.h"
 
-#include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <deque>
 #include <fstream>
-#include <numeric>
-#include <optional>
-#include <span>
-#include <string_view>
 
-#include "serial/protocol.h"
+#include "simulator/device_faults.h"
+#include "simulator/device_protocol.h"
+#include "simulator/paced_line.h"
 
 namespace kelvo {
-namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-using TimePoint = SteadyClock::time_point;
-
-// Between seeing a new open and the program's settings taking effect: a few microseconds.
-constexpr std::chrono::microseconds kSetUpCheckInterval{100};
-// An open wakes the thread by the flush the port makes; a program that sets the line up
-// without flushing is looked for this often.
-constexpr std::chrono::milliseconds kUnflushedOpenCheckInterval{20};
-// A line that takes no more bytes (nobody reads the other side) is tried again this often.
-constexpr std::chrono::milliseconds kBlockedRetryInterval{1};
-
-constexpr std::uint8_t kNoiseByte = '.';
-constexpr std::string_view kBabble = "ZARQ application running\r\n";
-
-struct TimedByte {
-  std::uint8_t byte;
-  TimePoint at;  // when its last bit has reached the other end: ours are written then
-};
-
-std::size_t FrameLength(std::uint8_t first_byte) {
-  switch (first_byte) {
-    case kLeadIn:
-      return kCommandFrameSize;
-    case kSoh:
-      return kDataPacketSize;
-    default:
-      return 1;
-  }
-}
-
-std::string Hex(unsigned value, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-  return text;
-}
-
-timespec ToTimespec(std::chrono::nanoseconds ns) {
-  return {static_cast<time_t>(ns.count() / 1000000000), static_cast<long>(ns.count() % 1000000000)};
-}
-
-// steady_clock is CLOCK_MONOTONIC, so its time points serve as absolute deadlines.
-void SleepUntil(TimePoint deadline) {
-  const timespec at = ToTimespec(deadline.time_since_epoch());
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-  }
-}
-
-}  // namespace
-
-// The simulator thread's side: watches the line for the program's opens and closes, times the
-// bytes both ways, cuts the program's bytes into frames and answers them.
-class ZarqSimulator::Device {
- public:
-  explicit Device(ZarqSimulator& simulator)
-      : simulator_(simulator),
-        options_(simulator.options_),
-        fd_(simulator.line_.MasterFd()),
-        answers_(!options_.silent && !options_.babble) {}
-
-  void Run() {
-    while (!simulator_.stop_.load() && !hung_up_) {
-      ReadFromProgram(SteadyClock::now());
-      if (hung_up_) break;
-      WatchLine(SteadyClock::now());
-      const TimePoint now = SteadyClock::now();
-      TakeArrivedBytes(now);
-      SendDueBytes(now);
-      Babble(now);
-      Wait(SteadyClock::now());
-    }
-  }
-
- private:
-  bool HangUpDue() const {
-    return session_ && options_.hang_up_after_blocks >= 0 &&
-           accepted_packets_ >= options_.hang_up_after_blocks;
-  }
-
-  // The master is in packet mode: each read gives either a status byte or 0 and then data.
-  void ReadFromProgram(TimePoint now) {
-    std::uint8_t chunk[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-      if (n <= 0) return;  // nothing more, or nobody on the other side
-      if (chunk[0] != TIOCPKT_DATA) {
-        // The port flushes its input while it sets the line up, so a flush marks a new open;
-        // this sees an open even when the close before it came and went unnoticed.
-        if ((chunk[0] & TIOCPKT_FLUSHREAD) != 0) {
-          EndSession();
-          open_pending_ = true;
-        }
-        continue;
-      }
-      // Anything the program sends proves it has read the last reply, which would be lost
-      // if the line went down before.
-      if (HangUpDue()) {
-        HangUp();
-        return;
-      }
-      for (ssize_t i = 1; i < n; ++i) Receive(chunk[i], now);
-    }
-  }
-
-  void Receive(std::uint8_t byte, TimePoint now) {
-    TimePoint at = now;
-    if (options_.paced) {
-      incoming_free_ = std::max(incoming_free_, now) + kByteTime;
-      at = incoming_free_;
-    }
-    incoming_.push_back({byte, at});
-  }
-
-  // A session begins once the program has opened the port and set it to 9600 baud: bytes sent
-  // before then would be flushed by the set-up. Closing restores the old speed, and the master
-  // sees a hang-up while no one has the other side open. A program that sets the line up
-  // without flushing is seen by the speed change alone, which a close and reopen quicker than
-  // this thread looks can hide.
-  void WatchLine(TimePoint now) {
-    pollfd line{fd_, POLLIN, 0};
-    ::poll(&line, 1, 0);
-    termios settings{};
-    const bool at_loader_speed =
-        ::tcgetattr(fd_, &settings) == 0 && ::cfgetospeed(&settings) == B9600;
-    const bool set_up_now = at_loader_speed && !was_at_loader_speed_;
-    was_at_loader_speed_ = at_loader_speed;
-    if ((line.revents & POLLHUP) != 0) {
-      EndSession();
-      open_pending_ = false;
-      return;
-    }
-    if (set_up_now) open_pending_ = true;
-    if (!open_pending_ || !at_loader_speed) return;
-    // The port flushes before its settings take effect, so the flush of this open is reported
-    // by now: take it first, or it would later pass for another open.
-    ReadFromProgram(now);
-    if (!hung_up_) StartSession(now);
-  }
-
-  void StartSession(TimePoint now) {
-    EndSession();
-    session_ = true;
-    open_pending_ = false;
-    address_ = kFirstLoadAddress;
-    last_stored_.reset();
-    refusals_ = 0;
-    accepted_packets_ = 0;
-    if (answers_) Answer(static_cast<std::uint8_t>(options_.handshake_byte), now);
-  }
-
-  // Frames already on their way are still taken; replies are no longer sent.
-  void EndSession() {
-    session_ = false;
-    for (const TimedByte& byte : incoming_) Take(byte);
-    incoming_.clear();
-    frame_.clear();
-    outgoing_.clear();
-    output_blocked_ = false;
-  }
-
-  void HangUp() {
-    EndSession();
-    hung_up_ = true;
-    simulator_.line_.Close();
-    simulator_.running_.store(false);
-  }
-
-  void TakeArrivedBytes(TimePoint now) {
-    while (!incoming_.empty() && incoming_.front().at <= now) {
-      Take(incoming_.front());
-      incoming_.pop_front();
-    }
-  }
-
-  void Take(const TimedByte& byte) {
-    frame_.push_back(byte.byte);
-    if (frame_.size() < FrameLength(frame_.front())) return;
-    switch (frame_.front()) {
-      case kLeadIn:
-        HandleCommand(byte.at);
-        break;
-      case kSoh:
-        HandlePacket(byte.at);
-        break;
-      case kEot:
-        simulator_.eot_count_.fetch_add(1);
-        if (answers_) Answer(kAck, byte.at);
-        Record(ReceivedFrame::Kind::kEot, answers_, "EOT: " + Verdict(answers_));
-        break;
-      default:
-        Record(ReceivedFrame::Kind::kOther, false, "stray byte " + Hex(frame_.front(), 2));
-        break;
-    }
-    frame_.clear();
-  }
-
-  void HandleCommand(TimePoint at) {
-    const std::uint8_t code = frame_[1];
-    const std::uint16_t argument = static_cast<std::uint16_t>(frame_[3] | frame_[4] << 8);
-    std::string line = "command ";
-    bool valid = false;
-    if (frame_[2] != 0xFF - code) {
-      line += Hex(code, 2) + " with a bad complement " + Hex(frame_[2], 2);
-    } else if (code == SetAddressCommand) {
-      line += "SetAddress " + Hex(argument, 4);
-      valid = true;
-    } else if (code == EraseCommand) {
-      line += "Erase " + Hex(argument, 4);
-      valid = true;
-    } else {
-      line += "of unknown code " + Hex(code, 2);
-    }
-    const bool refused = valid && code == options_.refuse_command;
-    const bool accepted = answers_ && valid && !refused;
-    if (accepted && code == SetAddressCommand) {
-      address_ = argument;
-      last_stored_.reset();
-    }
-    if (accepted && code == EraseCommand) simulator_.Erase(argument);
-    if (answers_) {
-      std::vector<std::uint8_t> reply(static_cast<std::size_t>(options_.noise_before_ack),
-                                      kNoiseByte);
-      reply.push_back(accepted ? kAck : kNak);
-      Answer(reply, at);
-    }
-    line += ": " + Verdict(accepted);
-    if (refused) line += " (refused on request)";
-    Record(ReceivedFrame::Kind::kCommand, accepted, std::move(line));
-  }
-
-  void HandlePacket(TimePoint at) {
-    const std::uint8_t number = frame_[1];
-    const auto data = std::span<const std::uint8_t>(frame_).subspan(3, kBlockSize);
-    // Summed here rather than with the program's own helper, so that the device checks the
-    // program instead of agreeing with it.
-    const auto checksum = static_cast<std::uint8_t>(std::accumulate(data.begin(), data.end(), 0u));
-    std::string why;
-    if (frame_[2] != 0xFF - number) {
-      why = "bad complement";
-    } else if (frame_[kDataPacketSize - 1] != checksum) {
-      why = "bad checksum";
-    } else if (answers_ && number == options_.refuse_block && refusals_ < options_.refuse_times) {
-      ++refusals_;
-      why = "refused " + std::to_string(refusals_) + " of " + std::to_string(options_.refuse_times);
-    }
-    const bool accepted = answers_ && why.empty();
-    // As an XMODEM receiver does: the block last stored, sent again because its ACK came too
-    // late for the program, is acknowledged and not stored twice.
-    const bool repeat = accepted && last_stored_ == number;
-    std::string line = "packet block " + std::to_string(number);
-    if (accepted && !repeat) {
-      line += " at " + Hex(address_, 4);
-      simulator_.Store(address_, data);
-      address_ = static_cast<std::uint16_t>(address_ + kAddressUnitsPerBlock);
-      last_stored_ = number;
-      ++accepted_packets_;
-    }
-    if (repeat) why = "repeat, not stored";
-    if (answers_) {
-      // Any bytes may precede the verdict; an echo of the packet is as good as any.
-      std::vector<std::uint8_t> reply(frame_);
-      reply.push_back(accepted ? kAck : kNak);
-      if (options_.short_reply >= 0) {
-        const auto keep =
-            std::min<std::size_t>(static_cast<std::size_t>(options_.short_reply), kPacketReplySize);
-        reply.erase(reply.begin(), reply.end() - static_cast<std::ptrdiff_t>(keep));
-      }
-      Answer(reply, at);
-    }
-    line += ": " + Verdict(accepted);
-    if (!why.empty()) line += " (" + why + ")";
-    Record(ReceivedFrame::Kind::kPacket, accepted, std::move(line));
-  }
-
-  std::string Verdict(bool accepted) const {
-    if (!answers_) return "not answered";
-    return accepted ? "ACK" : "NAK";
-  }
-
-  void Record(ReceivedFrame::Kind kind, bool accepted, std::string line) {
-    simulator_.AddRecord({kind, frame_, accepted}, std::move(line));
-  }
-
-  // Queues bytes that leave at once, or on a paced line one byte time after another, starting
-  // when the frame they answer has fully arrived.
-  void Answer(std::span<const std::uint8_t> bytes, TimePoint at) {
-    if (!session_) return;
-    for (const std::uint8_t byte : bytes) {
-      if (options_.paced) {
-        outgoing_free_ = std::max(outgoing_free_, at) + kByteTime;
-        outgoing_.push_back({byte, outgoing_free_});
-      } else {
-        outgoing_.push_back({byte, at});
-      }
-    }
-  }
-
-  void Answer(std::uint8_t byte, TimePoint at) { Answer(std::span(&byte, 1), at); }
-
-  // A babbling device never sends ACK or NAK. On a paced line it talks at the line's rate; an
-  // instant line has no rate, so it keeps the line as full as it will take, and a reader never
-  // finds it quiet.
-  void Babble(TimePoint now) {
-    if (!options_.babble || !session_ || !outgoing_.empty()) return;
-    const std::size_t count = options_.paced ? 1 : kBabble.size();
-    for (std::size_t i = 0; i < count; ++i) {
-      outgoing_free_ = options_.paced ? std::max(outgoing_free_, now) + kByteTime : now;
-      outgoing_.push_back({static_cast<std::uint8_t>(kBabble[babble_index_]), outgoing_free_});
-      babble_index_ = (babble_index_ + 1) % kBabble.size();
-    }
-  }
-
-  // All bytes that are due go out in one write.
-  void SendDueBytes(TimePoint now) {
-    burst_.clear();
-    for (const TimedByte& byte : outgoing_) {
-      if (byte.at > now) break;
-      burst_.push_back(byte.byte);
-    }
-    if (burst_.empty()) return;
-    const ssize_t n = ::write(fd_, burst_.data(), burst_.size());
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      outgoing_.clear();
-      return;
-    }
-    const auto sent = static_cast<std::size_t>(std::max<ssize_t>(n, 0));
-    outgoing_.erase(outgoing_.begin(), outgoing_.begin() + static_cast<std::ptrdiff_t>(sent));
-    output_blocked_ = sent < burst_.size();
-  }
-
-  // Sleeps until a byte is due, the line changes or Stop is called. The master is watched edge-
-  // triggered: every change wakes the thread once (a hang-up too, which a level-triggered poll
-  // would report without end), and the next open wakes it by its flush.
-  void Wait(TimePoint now) {
-    if (simulator_.stop_.load() || hung_up_) return;
-    if (!outgoing_.empty()) {
-      SleepUntil(output_blocked_ ? now + kBlockedRetryInterval : outgoing_.front().at);
-      return;
-    }
-    if (open_pending_) {
-      SleepUntil(now + kSetUpCheckInterval);
-      return;
-    }
-    std::optional<std::chrono::nanoseconds> timeout;  // none: until something happens
-    if (!session_) timeout = kUnflushedOpenCheckInterval;
-    if (!incoming_.empty()) {
-      const std::chrono::nanoseconds until_arrival = incoming_.front().at - now;
-      timeout = std::max(std::chrono::nanoseconds::zero(),
-                         timeout ? std::min(*timeout, until_arrival) : until_arrival);
-    }
-    const timespec limit = ToTimespec(timeout.value_or(std::chrono::nanoseconds::zero()));
-    epoll_event events[2];
-    ::epoll_pwait2(simulator_.epoll_fd_, events, 2, timeout ? &limit : nullptr, nullptr);
-  }
-
-  ZarqSimulator& simulator_;
-  const SimulatorOptions& options_;
-  const int fd_;
-  const bool answers_;
-
-  bool session_ = false;       // the program has the port open and set up
-  bool open_pending_ = false;  // a new open was seen; its session begins once the line is set up
-  bool was_at_loader_speed_ = false;
-  bool output_blocked_ = false;
-  bool hung_up_ = false;
-
-  std::uint16_t address_ = kFirstLoadAddress;  // in 16-byte units
-  std::optional<std::uint8_t> last_stored_;    // number of the block stored last at address_ - 8
-  int refusals_ = 0;
-  int accepted_packets_ = 0;
-  std::size_t babble_index_ = 0;
-  std::vector<std::uint8_t> frame_;  // the frame being received
-  std::deque<TimedByte> incoming_;
-  std::deque<TimedByte> outgoing_;
-  std::vector<std::uint8_t> burst_;
-  TimePoint incoming_free_{};  // when the program's last byte has fully arrived
-  TimePoint outgoing_free_{};  // when our last queued byte has fully left
+struct ZarqSimulator::Device {
+  explicit Device(const SimulatorOptions& options)
+      : faults(options), protocol(faults), line(options.paced, protocol, faults) {}
+  DeviceFaults faults;
+  DeviceProtocol protocol;
+  PacedLine line;
 };
 
 ZarqSimulator::ZarqSimulator(SimulatorOptions options)
-    : options_(options), memory_(kMemoryBytes, 0xFF) {
-  // Packet mode reports the program's flushes of the line, by which its opens are seen.
-  int packet_mode = 1;
-  if (!line_.IsOpen() || ::ioctl(line_.MasterFd(), TIOCPKT, &packet_mode) != 0) {
-    line_.Close();
-    return;
-  }
-  wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-  epoll_event wake{EPOLLIN, {}};
-  epoll_event line{EPOLLIN | EPOLLET, {}};
-  if (wake_fd_ < 0 || epoll_fd_ < 0 ||
-      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake) != 0 ||
-      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, line_.MasterFd(), &line) != 0) {
-    Stop();
-    return;
-  }
+    : device_(std::make_unique<Device>(options)) {
+  if (!device_->line.IsOpen()) return;
   running_.store(true);
-  thread_ = std::thread([this] { Device(*this).Run(); });
+  thread_ = std::thread([this] {
+    device_->line.Run();
+    running_.store(false);
+  });
 }
 
 ZarqSimulator::~ZarqSimulator() {
@@ -428,66 +31,34 @@ ZarqSimulator::~ZarqSimulator() {
 }
 
 void ZarqSimulator::Stop() {
-  stop_.store(true);
-  if (wake_fd_ >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
-  }
+  device_->line.Stop();
   if (thread_.joinable()) thread_.join();
-  line_.Close();
-  for (int* fd : {&wake_fd_, &epoll_fd_}) {
-    if (*fd >= 0) ::close(*fd);
-    *fd = -1;
-  }
+  device_->line.Close();
   running_.store(false);
 }
 
-void ZarqSimulator::Store(std::uint16_t address, std::span<const std::uint8_t> data) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t offset = std::size_t{address} * kAddressUnitBytes;
-  // Addresses past the end wrap, as on a 20-bit address bus.
-  for (std::size_t i = 0; i < data.size(); ++i) memory_[(offset + i) % kMemoryBytes] = data[i];
-}
-
-void ZarqSimulator::Erase(std::uint16_t address) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t offset = std::size_t{address} * kAddressUnitBytes;
-  const std::size_t length = std::size_t{kEraseRegionUnits} * kAddressUnitBytes;
-  for (std::size_t i = 0; i < length; ++i) memory_[(offset + i) % kMemoryBytes] = 0xFF;
-}
-
-void ZarqSimulator::AddRecord(ReceivedFrame frame, std::string line) {
-  {
-    const std::lock_guard lock(mutex_);
-    records_.push_back({std::move(frame), std::move(line)});
-  }
-  recorded_.notify_all();
+const std::string& ZarqSimulator::PortPath() const {
+  return device_->line.SlavePath();
 }
 
 std::vector<std::uint8_t> ZarqSimulator::Memory() const {
-  const std::lock_guard lock(mutex_);
-  return memory_;
+  return device_->protocol.Memory();
 }
 
 std::vector<ReceivedFrame> ZarqSimulator::Frames() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<ReceivedFrame> frames;
-  frames.reserve(records_.size());
-  for (const Record& record : records_) frames.push_back(record.frame);
-  return frames;
+  return device_->protocol.Frames();
 }
 
 std::vector<std::string> ZarqSimulator::FrameLog() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<std::string> lines;
-  lines.reserve(records_.size());
-  for (const Record& record : records_) lines.push_back(record.line);
-  return lines;
+  return device_->protocol.FrameLog();
+}
+
+int ZarqSimulator::EotCount() const {
+  return device_->protocol.EotCount();
 }
 
 bool ZarqSimulator::AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const {
-  std::unique_lock lock(mutex_);
-  return recorded_.wait_for(lock, limit, [&] { return records_.size() >= count; });
+  return device_->protocol.AwaitFrames(count, limit);
 }
 
 bool ZarqSimulator::SaveMemory(const std::string& path) const {

@@ -2,16 +2,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <span>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "simulator/pseudo_terminal.h"
 
 namespace kelvo {
 
@@ -62,12 +58,12 @@ class ZarqSimulator {
 
   // False if the pseudo-terminal failed, after a hang-up (hang_up_after_blocks) and after Stop.
   bool IsRunning() const { return running_.load(); }
-  const std::string& PortPath() const { return line_.SlavePath(); }  // for OpenLoaderPort
+  const std::string& PortPath() const;  // for OpenLoaderPort
 
   std::vector<std::uint8_t> Memory() const;   // snapshot of the whole memory
   std::vector<ReceivedFrame> Frames() const;  // every frame received so far, in order
   std::vector<std::string> FrameLog() const;  // one readable line per frame, in order
-  int EotCount() const { return eot_count_.load(); }
+  int EotCount() const;
 
   // Waits up to limit until at least count frames have been received; false on time-out. For
   // frames the device does not answer, whose arrival the program cannot otherwise see.
@@ -79,29 +75,10 @@ class ZarqSimulator {
   void Stop();
 
  private:
-  struct Record {
-    ReceivedFrame frame;
-    std::string line;
-  };
-  class Device;  // the thread's side: the line, the session and the frames in progress
+  struct Device;  // the device's faults, protocol and line, which the thread runs
 
-  void Store(std::uint16_t address, std::span<const std::uint8_t> data);
-  void Erase(std::uint16_t address);
-  void AddRecord(ReceivedFrame frame, std::string line);
-
-  const SimulatorOptions options_;
-  PseudoTerminal line_;
-  int wake_fd_ = -1;   // eventfd that Stop signals, so an idle thread need not poll
-  int epoll_fd_ = -1;  // what the thread waits on: the line and wake_fd_
+  std::unique_ptr<Device> device_;
   std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
-  std::atomic<int> eot_count_{0};
-
-  mutable std::mutex mutex_;  // guards memory_ and records_
-  mutable std::condition_variable recorded_;
-  std::vector<std::uint8_t> memory_;
-  std::vector<Record> records_;
-
   std::thread thread_;
 };
 

@@ -1,0 +1,248 @@
+#include "simulator/paced_line.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include "serial/protocol.h"
+#include "simulator/device_faults.h"
+#include "simulator/device_protocol.h"
+
+namespace kelvo {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Between seeing a new open and the program's settings taking effect: a few microseconds.
+constexpr std::chrono::microseconds kSetUpCheckInterval{100};
+// An open wakes the thread by the flush the port makes; a program that sets the line up
+// without flushing is looked for this often.
+constexpr std::chrono::milliseconds kUnflushedOpenCheckInterval{20};
+// A line that takes no more bytes (nobody reads the other side) is tried again this often.
+constexpr std::chrono::milliseconds kBlockedRetryInterval{1};
+
+timespec ToTimespec(std::chrono::nanoseconds ns) {
+  return {static_cast<time_t>(ns.count() / 1000000000), static_cast<long>(ns.count() % 1000000000)};
+}
+
+// steady_clock is CLOCK_MONOTONIC, so its time points serve as absolute deadlines.
+void SleepUntil(SteadyClock::time_point deadline) {
+  const timespec at = ToTimespec(deadline.time_since_epoch());
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+  }
+}
+
+}  // namespace
+
+PacedLine::PacedLine(bool paced, DeviceProtocol& protocol, DeviceFaults& faults)
+    : paced_(paced), protocol_(protocol), faults_(faults) {
+  // Packet mode reports the program's flushes of the line, by which its opens are seen.
+  int packet_mode = 1;
+  if (!terminal_.IsOpen() || ::ioctl(terminal_.MasterFd(), TIOCPKT, &packet_mode) != 0) {
+    terminal_.Close();
+    return;
+  }
+  wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{EPOLLIN, {}};
+  epoll_event line{EPOLLIN | EPOLLET, {}};
+  if (wake_fd_ < 0 || epoll_fd_ < 0 ||
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake) != 0 ||
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, terminal_.MasterFd(), &line) != 0) {
+    Close();
+  }
+}
+
+PacedLine::~PacedLine() {
+  Close();
+}
+
+void PacedLine::Run() {
+  while (!stop_.load() && !hung_up_) {
+    ReadFromProgram(SteadyClock::now());
+    if (hung_up_) break;
+    WatchLine(SteadyClock::now());
+    const TimePoint now = SteadyClock::now();
+    TakeArrivedBytes(now);
+    SendDueBytes(now);
+    if (session_ && outgoing_.empty()) Send(faults_.Babble(), now);
+    Wait(SteadyClock::now());
+  }
+}
+
+void PacedLine::Stop() {
+  stop_.store(true);
+  if (wake_fd_ >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
+  }
+}
+
+void PacedLine::Close() {
+  terminal_.Close();
+  for (int* fd : {&wake_fd_, &epoll_fd_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+}
+
+// The master is in packet mode: each read gives either a status byte or 0 and then data.
+void PacedLine::ReadFromProgram(TimePoint now) {
+  std::uint8_t chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(terminal_.MasterFd(), chunk, sizeof chunk);
+    if (n <= 0) return;  // nothing more, or nobody on the other side
+    if (chunk[0] != TIOCPKT_DATA) {
+      // The port flushes its input while it sets the line up, so a flush marks a new open;
+      // this sees an open even when the close before it came and went unnoticed.
+      if ((chunk[0] & TIOCPKT_FLUSHREAD) != 0) {
+        EndSession();
+        open_pending_ = true;
+      }
+      continue;
+    }
+    // Anything the program sends proves it has read the last reply, which would be lost
+    // if the line went down before.
+    if (session_ && faults_.HangUpDue()) {
+      HangUp();
+      return;
+    }
+    for (ssize_t i = 1; i < n; ++i) Receive(chunk[i], now);
+  }
+}
+
+void PacedLine::Receive(std::uint8_t byte, TimePoint now) {
+  TimePoint at = now;
+  if (paced_) {
+    incoming_free_ = std::max(incoming_free_, now) + kByteTime;
+    at = incoming_free_;
+  }
+  incoming_.push_back({byte, at});
+}
+
+// A session begins once the program has opened the port and set it to 9600 baud: bytes sent
+// before then would be flushed by the set-up. Closing restores the old speed, and the master
+// sees a hang-up while no one has the other side open. A program that sets the line up
+// without flushing is seen by the speed change alone, which a close and reopen quicker than
+// this thread looks can hide.
+void PacedLine::WatchLine(TimePoint now) {
+  const int fd = terminal_.MasterFd();
+  pollfd line{fd, POLLIN, 0};
+  ::poll(&line, 1, 0);
+  termios settings{};
+  const bool at_loader_speed = ::tcgetattr(fd, &settings) == 0 && ::cfgetospeed(&settings) == B9600;
+  const bool set_up_now = at_loader_speed && !was_at_loader_speed_;
+  was_at_loader_speed_ = at_loader_speed;
+  if ((line.revents & POLLHUP) != 0) {
+    EndSession();
+    open_pending_ = false;
+    return;
+  }
+  if (set_up_now) open_pending_ = true;
+  if (!open_pending_ || !at_loader_speed) return;
+  // The port flushes before its settings take effect, so the flush of this open is reported
+  // by now: take it first, or it would later pass for another open.
+  ReadFromProgram(now);
+  if (!hung_up_) StartSession(now);
+}
+
+void PacedLine::StartSession(TimePoint now) {
+  EndSession();
+  session_ = true;
+  open_pending_ = false;
+  Send(protocol_.StartSession(), now);
+}
+
+// Frames already on their way are still taken; replies are no longer sent.
+void PacedLine::EndSession() {
+  session_ = false;
+  for (const TimedByte& byte : incoming_) Take(byte);
+  incoming_.clear();
+  protocol_.DropFrame();
+  outgoing_.clear();
+  output_blocked_ = false;
+}
+
+void PacedLine::HangUp() {
+  EndSession();
+  hung_up_ = true;
+  terminal_.Close();
+}
+
+void PacedLine::TakeArrivedBytes(TimePoint now) {
+  while (!incoming_.empty() && incoming_.front().at <= now) {
+    Take(incoming_.front());
+    incoming_.pop_front();
+  }
+}
+
+void PacedLine::Take(const TimedByte& byte) {
+  Send(protocol_.Take(byte.byte), byte.at);
+}
+
+// Queues bytes that leave at once, or on a paced line one byte time after another, starting
+// when the frame they answer has fully arrived.
+void PacedLine::Send(std::span<const std::uint8_t> bytes, TimePoint at) {
+  if (!session_) return;
+  for (const std::uint8_t byte : bytes) {
+    if (paced_) {
+      outgoing_free_ = std::max(outgoing_free_, at) + kByteTime;
+      outgoing_.push_back({byte, outgoing_free_});
+    } else {
+      outgoing_.push_back({byte, at});
+    }
+  }
+}
+
+// All bytes that are due go out in one write.
+void PacedLine::SendDueBytes(TimePoint now) {
+  burst_.clear();
+  for (const TimedByte& byte : outgoing_) {
+    if (byte.at > now) break;
+    burst_.push_back(byte.byte);
+  }
+  if (burst_.empty()) return;
+  const ssize_t n = ::write(terminal_.MasterFd(), burst_.data(), burst_.size());
+  if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    outgoing_.clear();
+    return;
+  }
+  const auto sent = static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+  outgoing_.erase(outgoing_.begin(), outgoing_.begin() + static_cast<std::ptrdiff_t>(sent));
+  output_blocked_ = sent < burst_.size();
+}
+
+// Sleeps until a byte is due, the line changes or Stop is called. The master is watched edge-
+// triggered: every change wakes the thread once (a hang-up too, which a level-triggered poll
+// would report without end), and the next open wakes it by its flush.
+void PacedLine::Wait(TimePoint now) {
+  if (stop_.load() || hung_up_) return;
+  if (!outgoing_.empty()) {
+    SleepUntil(output_blocked_ ? now + kBlockedRetryInterval : outgoing_.front().at);
+    return;
+  }
+  if (open_pending_) {
+    SleepUntil(now + kSetUpCheckInterval);
+    return;
+  }
+  std::optional<std::chrono::nanoseconds> timeout;  // none: until something happens
+  if (!session_) timeout = kUnflushedOpenCheckInterval;
+  if (!incoming_.empty()) {
+    const std::chrono::nanoseconds until_arrival = incoming_.front().at - now;
+    timeout = std::max(std::chrono::nanoseconds::zero(),
+                       timeout ? std::min(*timeout, until_arrival) : until_arrival);
+  }
+  const timespec limit = ToTimespec(timeout.value_or(std::chrono::nanoseconds::zero()));
+  epoll_event events[2];
+  ::epoll_pwait2(epoll_fd_, events, 2, timeout ? &limit : nullptr, nullptr);
+}
+
+}  // namespace kelvo
