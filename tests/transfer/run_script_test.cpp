@@ -1,8 +1,6 @@
 #include "transfer/run_script.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <fstream>
@@ -12,6 +10,7 @@
 
 #include "simulator/pseudo_terminal.h"
 #include "support/fast_ticker.h"
+#include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 #include "transfer/transfer_frame.h"
 
@@ -20,23 +19,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
-
-// A script file that lives as long as the test needs it.
-class ScriptFile {
- public:
-  explicit ScriptFile(const std::string& content) {
-    char name[] = "/tmp/kelvo-script-XXXXXX.scr";
-    const int fd = ::mkstemps(name, 4);
-    if (fd >= 0) ::close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << content;
-  }
-  ~ScriptFile() { ::unlink(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Each write to the port, with the clock's reading when it went out.
 class BurstTap : public PortTap {
@@ -65,8 +47,9 @@ class BurstTap : public PortTap {
 // One script playback over a pseudo-terminal, as the operator starts it.
 class ScriptBench {
  public:
-  explicit ScriptBench(const std::string& script) : file_(script) {
-    form.SetText(Control::FileEdit, file_.Path());
+  explicit ScriptBench(const std::string& script) {
+    std::ofstream(path_, std::ios::binary) << script;
+    form.SetText(Control::FileEdit, path_);
     form.SetText(Control::PortCombo, device.SlavePath());
   }
 
@@ -92,7 +75,7 @@ class ScriptBench {
   // The log lines between the frame's file line and its "Closing Port".
   std::string BodyLog() {
     const std::string log = form.Log();
-    const std::string file_line = "Opening File " + file_.Path() + " . . . Opened\r\n";
+    const std::string file_line = "Opening File " + path_ + " . . . Opened\r\n";
     const std::string closing = "Closing Port\r\n";
     const std::size_t start = log.find(file_line);
     if (start == std::string::npos || !log.ends_with(closing)) return "unexpected log: " + log;
@@ -106,7 +89,8 @@ class ScriptBench {
   BurstTap tap{shared.clock};
 
  private:
-  ScriptFile file_;
+  testing::TempFolder folder_{"kelvo-script"};
+  const std::string path_ = (folder_.Path() / "setup.scr").string();
 };
 
 std::string Repeat(const std::string& text, int count) {
