@@ -3,33 +3,13 @@
 #include <future>
 #include <thread>
 
-#include "window/log_pane.h"
 #include "window/main_dialog.h"
 #include "window_test_support.h"
 
 namespace kelvo {
 namespace {
 
-using testing::Find;
 using WindowFormTest = testing::InEmptyFolder;
-
-TEST_F(WindowFormTest, CallsFromAWorkerAreCarriedOutByTheWindowThreadBeforeTheyReturn) {
-  MainDialog dialog;
-  std::shared_ptr<ControlPointers> form = dialog.Form();
-  auto read = std::async(std::launch::async, [&] {
-    form->SetText(Control::FileEdit, "/images/app.bin");
-    form->LogAppend("Opening Port COM12 . . . ");
-    form->LogLine("Failed");
-    return form->ReadText(Control::FileEdit) + "|" + form->ReadText(Control::LogEdit);
-  });
-  EXPECT_TRUE(testing::ProcessEventsUntil(
-      [&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-  EXPECT_EQ(read.get(), "/images/app.bin|Opening Port COM12 . . . Failed\r\n");
-  // Only on the window thread do the writes start the timer that brings the view up to the text.
-  auto* log = Find<LogPane>(dialog, "LogEdit");
-  EXPECT_TRUE(
-      testing::ProcessEventsUntil([&] { return log->LineCount() == 2; }, std::chrono::seconds(2)));
-}
 
 // A worker may outlive the window: one whose call waits when the window goes is released, and
 // its later calls, like those of the window thread, do nothing and read empty texts.
