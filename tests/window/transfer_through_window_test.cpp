@@ -2,7 +2,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <filesystem>
+#include <future>
 #include <numeric>
+#include <thread>
 
 #include "serial/serial_port.h"
 #include "simulator/zarq_simulator.h"
@@ -108,6 +110,33 @@ TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStops
                                   "Closing Port", kTimeLine, kElapsedLine}))
       << Log(window);
   EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
+}
+
+// A worker may outlive the window: one whose call waits when the window goes is released, and
+// its later calls, like those of the window thread, do nothing and read empty texts.
+TEST_F(TransferThroughWindowTest, OnceTheWindowIsGoneAWaitingWorkerIsReleasedAndCallsDoNothing) {
+  auto dialog = std::make_unique<MainDialog>();
+  std::shared_ptr<ControlPointers> form = dialog->Form();
+  form->SetText(Control::FileEdit, "/images/app.bin");
+  const auto use_form = [&] {
+    const std::string read = form->ReadText(Control::FileEdit);
+    form->SetText(Control::FileEdit, "x");
+    form->EnableButton(Control::StartButton, true);
+    form->LogLine("after the window");
+    return read + form->ReadText(Control::FileEdit) + form->ReadText(Control::LogEdit);
+  };
+
+  // This thread handles no events, so the worker's first call waits until the window goes.
+  std::promise<std::string> answer;
+  std::future<std::string> from_worker = answer.get_future();
+  std::thread worker([&] { answer.set_value(use_form()); });
+  EXPECT_EQ(from_worker.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  dialog.reset();
+  // Should the worker stay stuck, the test program ends here at once rather than hanging.
+  ASSERT_EQ(from_worker.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  worker.join();
+  EXPECT_EQ(from_worker.get(), "");
+  EXPECT_EQ(use_form(), "");
 }
 
 // Quit during an upload, then what the program does after its window has closed, in a child
