@@ -114,10 +114,7 @@ TEST(RunScript, WritesWhatEachLineNamesAndLogsIt) {
       {"SENDX 01\n", {0x01}, "Sending Data SENDX 01\r\n"},
       {"SEND 0A\r\n", {0x0A}, "Sending Data SEND 0A\r\n"},
       {"SEND 01\rSEND 02\n", {0x01, 0x02}, "Sending Data SEND 01SEND 02\r\n"},
-      {"SEND 1\x80"
-       "F\xff 2\n",
-       {0x1F, 0x02},
-       "Sending Data SEND 1F 2\r\n"},
+      {"SEND 1\200F\377 2\n", {0x1F, 0x02}, "Sending Data SEND 1F 2\r\n"},
       {send28 + "\n", Bytes(28, 0x02), "Sending Data " + send28 + "\r\n"},
       {send29 + "\n", {}, "Too many bytes (29, at most 28) in " + send29 + "\r\n"},
       {"SEND\nSEND   \n", {}, "No data found in SEND\r\nNo data found in SEND   \r\n"},
