@@ -30,8 +30,6 @@ TEST(Waits, EndAtAckOrNakOrTheTimeOutAndTellAReplyFromADataStream) {
   };
   const Case cases[] = {
       {"silence, 10 s: timeout over 150, rounded up", kReply, {}, 10000, 0, 67, 0},
-      {"silence, 5 s", kReply, {}, 5000, 0, 34, 0},
-      {"silence, 1 s", kReply, {}, 1000, 0, 7, 0},
       {"silence, one step", kReply, {}, 150, 0, 1, 0},
       {"silence, no time", kReply, {}, 0, 0, 0, 0},
       {"ACK", kReply, {kAck, 0x33}, 10000, kAck, 0, 1},
