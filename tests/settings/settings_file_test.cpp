@@ -40,15 +40,6 @@ FormTexts TextsOf(MemoryForm& form) {
   return texts;
 }
 
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class SettingsFile : public ::testing::Test {
  protected:
   SettingsFile() {
@@ -86,7 +77,7 @@ TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
         Case{"the example", kExampleFile, kExampleTexts, 100}}) {
     SCOPED_TRACE(c.what);
     fs::remove_all(path_);
-    if (c.file) WriteFile(path_, *c.file);
+    if (c.file) std::ofstream(path_, std::ios::binary) << *c.file;
     Fill(form_, {"COM9", "old.bin", "0x1234", "ZARQX", "77"});
     delay_ = 0x1234;
     LoadSettings(form_, delay_, path_);
@@ -138,7 +129,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     if (directory) {
       fs::create_directory(path_);
     } else {
-      WriteFile(path_, kExampleFile);
+      std::ofstream(path_, std::ios::binary) << kExampleFile;
       fs::permissions(path_, c.mode);
     }
     // In a child process, as an ordinary user when the tests run as root (whose reads and writes
@@ -162,7 +153,9 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     };
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
                 directory ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
-    EXPECT_TRUE(directory ? fs::is_directory(path_) : ReadFile(path_) == kExampleFile);
+    std::ifstream kept(path_, std::ios::binary);
+    EXPECT_TRUE(directory ? fs::is_directory(path_)
+                          : std::string(std::istreambuf_iterator<char>(kept), {}) == kExampleFile);
     EXPECT_TRUE(OnlyTheFileIsThere());
   }
 }
