@@ -112,7 +112,6 @@ TEST(RunScript, WritesWhatEachLineNamesAndLogsIt) {
       {"SEND\t01 02\n", {0x02}, "Sending Data SEND01 02\r\n"},
       {"SEND 01\t02\n", {0x02}, "Sending Data SEND 0102\r\n"},
       {"SENDX 01\n", {0x01}, "Sending Data SENDX 01\r\n"},
-      {"SEND 0A\r\n", {0x0A}, "Sending Data SEND 0A\r\n"},
       {"SEND 01\rSEND 02\n", {0x01, 0x02}, "Sending Data SEND 01SEND 02\r\n"},
       {"SEND 1\200F\377 2\n", {0x1F, 0x02}, "Sending Data SEND 1F 2\r\n"},
       {send28 + "\n", Bytes(28, 0x02), "Sending Data " + send28 + "\r\n"},
