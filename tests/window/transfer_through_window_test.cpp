@@ -58,7 +58,7 @@ bool Finished(const MainDialog& window) {
          !Find<QPushButton>(window, "HaltButton")->isEnabled();
 }
 
-TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWrote) {
+TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsTheNext) {
   ZarqSimulator device;
   MainDialog window;
   window.show();
@@ -84,13 +84,10 @@ TEST_F(TransferThroughWindowTest, StartRunsAWholeUploadAndTheWindowShowsWhatItWr
   EXPECT_TRUE(testing::ProcessEventsUntil(
       [&] { return Find<LogPane>(window, "LogEdit")->LineCount() == 15; },
       std::chrono::seconds(2)));
-}
 
-TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStopsTheUpload) {
-  // Block 1 is refused every time: the upload retries it until it is halted.
-  ZarqSimulator device({.refuse_block = 1, .refuse_times = 1 << 30});
-  MainDialog window;
-  window.show();
+  // Again, to a device that refuses block 1 every time: the retries go on in the log while the
+  // About box is open, until Halt stops them.
+  ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});
   std::size_t log_at_open = 0;
   bool retried_while_open = false;
   testing::WhenOpens<AboutDialog>([&](AboutDialog* about) {
@@ -100,7 +97,7 @@ TEST_F(TransferThroughWindowTest, TheLogGoesOnWhileTheAboutBoxIsOpenAndHaltStops
     });
     about->accept();
   });
-  StartUpload(window, device, 3);
+  StartUpload(window, refusing, 3);
   AboutDialog(&window).exec();
   EXPECT_TRUE(retried_while_open);
 
