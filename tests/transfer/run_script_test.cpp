@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <thread>
 
 #include "simulator/pseudo_terminal.h"
 #include "support/fast_ticker.h"
@@ -21,27 +18,18 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 // Each write to the port, with the clock's reading when it went out.
-class BurstTap : public PortTap {
- public:
-  explicit BurstTap(Clock& clock) : clock_(clock) {}
+struct BurstTap : PortTap {
+  explicit BurstTap(Clock& timing) : clock(timing) {}
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override {
     if (direction != Direction::kSent) return;
-    std::lock_guard lock(mutex_);
     bursts.emplace_back(bytes.begin(), bytes.end());
-    ticks.push_back(clock_.TickCount());
-    sent_.notify_all();
+    ticks.push_back(clock.TickCount());
+    if (bursts.size() == 1 && after_first) after_first();
   }
-  bool AwaitFirst() {
-    std::unique_lock lock(mutex_);
-    return sent_.wait_for(lock, 10s, [this] { return !bursts.empty(); });
-  }
+  Clock& clock;
   std::vector<Bytes> bursts;
   std::vector<std::uint32_t> ticks;
-
- private:
-  Clock& clock_;
-  std::mutex mutex_;
-  std::condition_variable sent_;
+  std::function<void()> after_first;  // runs once the first burst is out, before its pause
 };
 
 // One script playback over a pseudo-terminal, as the operator starts it.
@@ -56,20 +44,6 @@ class ScriptBench {
   TransferOutcome Play() {
     testing::FastTicker ticker(shared.clock);
     return RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
-  }
-
-  // Holds the clock while the first line's pause runs, does between, then lets playback go on.
-  TransferOutcome PlayWithStopAfterFirstBurst(const std::function<void()>& between) {
-    TransferOutcome outcome = TransferOutcome::kFailed;
-    std::thread worker([&] {
-      outcome = RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
-    });
-    if (tap.AwaitFirst()) between();
-    {
-      testing::FastTicker ticker(shared.clock);
-      worker.join();
-    }
-    return outcome;
   }
 
   // The log lines between the frame's file line and its "Closing Port".
@@ -145,9 +119,8 @@ TEST(RunScript, SendsEachLineInOneBurstAndPausesOnlyAfterBursts) {
 
 TEST(RunScript, HaltEndsPlaybackAfterTheCurrentLineAndItsPause) {
   ScriptBench bench("SEND 01\nSEND 02\n\"after\n");
-  const TransferOutcome outcome =
-      bench.PlayWithStopAfterFirstBurst([&] { bench.shared.HaltRequested.store(1); });
-  EXPECT_EQ(outcome, TransferOutcome::kHalted);
+  bench.tap.after_first = [&] { bench.shared.HaltRequested.store(1); };
+  EXPECT_EQ(bench.Play(), TransferOutcome::kHalted);
   EXPECT_EQ(bench.device.ReadAvailable(0ms), (Bytes{0x01}));
   EXPECT_EQ(bench.BodyLog(), "Sending Data SEND 01\r\n");
   EXPECT_EQ(bench.shared.clock.TickCount(), 100u);
@@ -156,11 +129,11 @@ TEST(RunScript, HaltEndsPlaybackAfterTheCurrentLineAndItsPause) {
 TEST(RunScript, AShortWriteLogsErrorAndPlaybackGoesOnWithItsPause) {
   ScriptBench bench("SEND 01\nSEND 02\nSEND 03\n");
   Bytes first;
-  const TransferOutcome outcome = bench.PlayWithStopAfterFirstBurst([&] {
+  bench.tap.after_first = [&] {
     first = bench.device.ReadAvailable(0ms);
     bench.device.Close();
-  });
-  EXPECT_EQ(outcome, TransferOutcome::kComplete);
+  };
+  EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
   EXPECT_EQ(first, (Bytes{0x01}));
   EXPECT_EQ(bench.BodyLog(),
             "Sending Data SEND 01\r\nSending Data SEND 02\r\nError!\r\n"
