@@ -33,7 +33,6 @@ TEST(Waits, EndAtAckOrNakOrTheTimeOutAndTellAReplyFromADataStream) {
       {"silence, one step", kReply, {}, 150, 0, 1, 0},
       {"silence, no time", kReply, {}, 0, 0, 0, 0},
       {"ACK", kReply, {kAck, 0x33}, 10000, kAck, 0, 1},
-      {"NAK", kReply, {kNak, 0x33}, 10000, kNak, 0, 1},
       {"noise, then ACK", kReply, {'a', 'b', 'c', 'd', 'e', kAck}, 10000, kAck, 5, 0},
       {"a stray byte, then silence", kReply, {'x'}, 1000, 0, 7, 0},
       {"a stray byte in the last read", kReply, {'x'}, 0, 'x', 0, 0},
