@@ -13,104 +13,58 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A port whose device end the test plays, with the clock running faster than real time.
-class WaitsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    port_ = OpenLoaderPort(line_.SlavePath());
-    ASSERT_TRUE(port_.IsOpen());
-  }
-
-  // Ticks used by the wait, in poll steps of 150 ms.
-  std::uint32_t StepsTaken() const { return clock_.TickCount() / kPollStepMs; }
-
-  PseudoTerminal line_;
-  SerialPort port_;
-  Clock clock_;
-  testing::FastTicker ticker_{clock_};
-};
-
-TEST_F(WaitsTest, ASilentLineEndsTheWaitAfterTimeoutOver150CyclesRoundedUp) {
-  const struct {
-    std::uint32_t timeout;
-    std::uint32_t cycles;
-  } cases[] = {{10000, 67}, {5000, 34}, {1000, 7}, {150, 1}, {0, 0}};
-  for (const auto& c : cases) {
-    clock_.Reset();
-    EXPECT_EQ(AwaitReply(port_, clock_, c.timeout), 0) << c.timeout;
-    EXPECT_EQ(StepsTaken(), c.cycles) << c.timeout;
-  }
-}
-
-TEST_F(WaitsTest, AwaitReplyReturnsAckOrNakAtTheFirstReadThatGetsIt) {
-  for (const std::uint8_t reply : {kAck, kNak}) {
-    clock_.Reset();
-    ASSERT_TRUE(line_.Write(Bytes{reply, 0x33}));
-    EXPECT_EQ(AwaitReply(port_, clock_, 10000), reply);
-    EXPECT_EQ(StepsTaken(), 0u);
-    std::uint8_t rest = 0;
-    EXPECT_EQ(port_.Read({&rest, 1}), 1u);  // the byte behind the reply stays unread
-  }
-}
-
-TEST_F(WaitsTest, EachStrayByteAheadOfTheAckCostsOnePollStep) {
-  ASSERT_TRUE(line_.Write(Bytes{'a', 'b', 'c', 'd', 'e', kAck}));
-  EXPECT_EQ(AwaitReply(port_, clock_, 10000), kAck);
-  EXPECT_EQ(clock_.TickCount(), 750u);
-}
-
-TEST_F(WaitsTest, AStrayByteFollowedBySilenceGivesNothing) {
-  ASSERT_TRUE(line_.Write(Bytes{'x'}));
-  EXPECT_EQ(AwaitReply(port_, clock_, 1000), 0);
-  EXPECT_EQ(StepsTaken(), 7u);
-}
-
-TEST_F(WaitsTest, AStrayByteInTheLastReadIsReturned) {
-  // A wait whose deadline has already passed makes exactly one read.
-  clock_.Reset();
-  ASSERT_TRUE(line_.Write(Bytes{'x'}));
-  EXPECT_EQ(AwaitReply(port_, clock_, 0), 'x');
-}
-
-TEST_F(WaitsTest, HandshakeTellsALoneReplyFromADataStream) {
-  const struct {
+// The test plays the device end of the port; each wait runs on a clock driven faster than real
+// time. Both waits poll one byte a step: the first byte read costs nothing, each later one a
+// step of 150 ms.
+TEST(Waits, EndAtAckOrNakOrTheTimeOutAndTellAReplyFromADataStream) {
+  enum Wait { kReply, kHandshake };
+  struct Case {
+    const char* what;
+    Wait wait;
     Bytes sent;
+    std::uint32_t timeout;
     std::uint8_t result;
-  } cases[] = {
-      {{kNak}, kNak},       {{kAck}, kAck},           {{kNak, 0x00}, 0xFF},
-      {{kNak, kNak}, 0xFF}, {{'a', 'b', kNak}, kNak}, {{}, 0},
+    std::uint32_t steps;  // poll steps the wait took
+    std::size_t unread;   // bytes it left on the line
+    std::uint32_t start = 0;
   };
-  for (const auto& c : cases) {
-    clock_.Reset();
-    ASSERT_TRUE(line_.Write(c.sent));
-    EXPECT_EQ(AwaitHandshake(port_, clock_, 5000), c.result) << ::testing::PrintToString(c.sent);
-    std::uint8_t drain[8];
-    while (port_.Read(drain) > 0) {
+  const Case cases[] = {
+      {"silence, 10 s: timeout over 150, rounded up", kReply, {}, 10000, 0, 67, 0},
+      {"silence, one step", kReply, {}, 150, 0, 1, 0},
+      {"silence, no time", kReply, {}, 0, 0, 0, 0},
+      {"ACK", kReply, {kAck, 0x33}, 10000, kAck, 0, 1},
+      {"noise, then ACK", kReply, {'a', 'b', 'c', 'd', 'e', kAck}, 10000, kAck, 5, 0},
+      {"a stray byte, then silence", kReply, {'x'}, 1000, 0, 7, 0},
+      {"a stray byte in the last read", kReply, {'x'}, 0, 'x', 0, 0},
+      {"a deadline past 2^32: one read", kReply, {}, 1000, 0, 0, 0, 0xFFFFFFFFu - 99},
+      {"a lone NAK, one step more to see nothing follows", kHandshake, {kNak}, 5000, kNak, 1, 0},
+      {"a lone ACK", kHandshake, {kAck}, 5000, kAck, 1, 0},
+      {"NAK, then data", kHandshake, {kNak, 0x00}, 5000, 0xFF, 1, 0},
+      {"NAK, NAK", kHandshake, {kNak, kNak}, 5000, 0xFF, 1, 0},
+      {"noise, then NAK", kHandshake, {'a', 'b', kNak}, 5000, kNak, 3, 0},
+      {"silence", kHandshake, {}, 5000, 0, 34, 0},
+      {"a lone 00 in the last read reads as silence", kHandshake, {0x00}, 0, 0x00, 1, 0},
+      {"a lone FF in the last read as a stream", kHandshake, {0xFF}, 0, 0xFF, 1, 0},
+  };
+  PseudoTerminal line;
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  ASSERT_TRUE(port.IsOpen());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(line.Write(c.sent));
+    Clock clock(c.start);
+    {
+      testing::FastTicker ticker(clock);
+      EXPECT_EQ(c.wait == kReply ? AwaitReply(port, clock, c.timeout)
+                                 : AwaitHandshake(port, clock, c.timeout),
+                c.result);
     }
+    EXPECT_EQ(clock.TickCount() - c.start, c.steps * 150);
+    std::size_t unread = 0;
+    std::uint8_t drain[8];
+    for (std::size_t n; (n = port.Read(drain)) > 0;) unread += n;
+    EXPECT_EQ(unread, c.unread);
   }
-}
-
-TEST_F(WaitsTest, HandshakeSpendsOneMoreStepAfterAByte) {
-  ASSERT_TRUE(line_.Write(Bytes{kNak}));
-  EXPECT_EQ(AwaitHandshake(port_, clock_, 5000), kNak);
-  EXPECT_EQ(StepsTaken(), 1u);
-  clock_.Reset();
-  EXPECT_EQ(AwaitHandshake(port_, clock_, 5000), 0);
-  EXPECT_EQ(StepsTaken(), 34u);
-}
-
-TEST_F(WaitsTest, ALoneZeroOrFFInTheLastReadReadsAsSilenceOrAStream) {
-  for (const std::uint8_t last : {0x00, 0xFF}) {
-    clock_.Reset();
-    ASSERT_TRUE(line_.Write(Bytes{last}));
-    EXPECT_EQ(AwaitHandshake(port_, clock_, 0), last);
-  }
-}
-
-TEST_F(WaitsTest, AWrappedDeadlineEndsTheWaitAfterItsFirstRead) {
-  Clock late(0xFFFFFFFFu - 99);
-  EXPECT_EQ(AwaitReply(port_, late, 1000), 0);
-  EXPECT_EQ(late.TickCount(), 0xFFFFFFFFu - 99);
 }
 
 }  // namespace

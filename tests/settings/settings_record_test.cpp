@@ -2,53 +2,37 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-
 namespace kelvo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(SettingsRecord, ExampleRecordBothWays) {
-  const Bytes example = {0x43, 0x4F, 0x4D, 0x31, 0x09, 0x43, 0x3A, 0x5C, 0x66, 0x77, 0x2E, 0x62,
-                         0x69, 0x6E, 0x06, 0x30, 0x78, 0x32, 0x30, 0x30, 0x30, 0x01, 0x64, 0x00};
-  const Settings settings{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", 100};
-  EXPECT_EQ(EncodeSettings(settings), example);
-  EXPECT_EQ(DecodeSettings(example).settings, settings);
-}
-
-TEST(SettingsRecord, PortFieldIsFourBytesAndNeverACutName) {
+// A port name longer than its 4 bytes, or a text longer than its length byte can say, is stored
+// empty: cut short, it would name another port or file ("COM10" as "COM1").
+TEST(SettingsRecord, AFieldTooLongForItsPlaceIsStoredEmpty) {
   struct Case {
     std::string port;
-    Bytes field;
-    std::string back;
+    std::size_t path, address;  // the lengths of the texts
+    Bytes port_field;
+    std::size_t l1, l2;  // the lengths stored
+    std::string port_back;
   };
+  const Bytes none = {0, 0, 0, 0};
   for (const Case& c :
-       {Case{"COM", {'C', 'O', 'M', 0}, "COM"}, Case{"COM1", {'C', 'O', 'M', '1'}, "COM1"},
-        Case{"COM10", {0, 0, 0, 0}, ""},  // "COM1" would be another port
-        Case{"/dev/pts/3", {0, 0, 0, 0}, ""}, Case{"", {0, 0, 0, 0}, ""}}) {
-    const Bytes record = EncodeSettings({c.port, "", "0x2000", "ZARQ 40 - 580", 0});
-    EXPECT_EQ(Bytes(record.begin(), record.begin() + 4), c.field) << c.port;
-    EXPECT_EQ(record.size(), 9u + 0 + 6) << c.port;
-    EXPECT_EQ(DecodeSettings(record).settings.port, c.back) << c.port;
-  }
-}
-
-TEST(SettingsRecord, TextsTooLongForTheirLengthByteAreStoredEmpty) {
-  // The lengths of the path and the start address, then the lengths stored (L1 and L2).
-  for (const auto& [path, address, l1, l2] : {std::array<std::size_t, 4>{9, 6, 9, 6},
-                                              {255, 255, 255, 255},
-                                              {256, 6, 0, 6},
-                                              {300, 6, 0, 6},
-                                              {0, 300, 0, 0},
-                                              {512, 257, 0, 0}}) {
-    SCOPED_TRACE(testing::Message() << path << "/" << address);
+       {Case{"COM", 9, 6, {'C', 'O', 'M', 0}, 9, 6, "COM"},
+        Case{"COM1", 255, 255, {'C', 'O', 'M', '1'}, 255, 255, "COM1"},
+        Case{"COM10", 256, 6, none, 0, 6, ""}, Case{"/dev/pts/3", 300, 6, none, 0, 6, ""},
+        Case{"", 0, 300, none, 0, 0, ""},
+        Case{"COM2", 512, 257, {'C', 'O', 'M', '2'}, 0, 0, "COM2"}}) {
+    SCOPED_TRACE(::testing::Message() << c.port << " " << c.path << "/" << c.address);
     const Bytes record = EncodeSettings(
-        {"COM2", std::string(path, 'p'), std::string(address, 'a'), "ZARQX", 0xBEEF});
-    ASSERT_EQ(record.size(), 9 + l1 + l2);
-    EXPECT_EQ(record[4], l1);
-    EXPECT_EQ(record[5 + l1], l2);
-    const Settings expected{"COM2", std::string(l1, 'p'), std::string(l2, 'a'), "ZARQX", 0xBEEF};
+        {c.port, std::string(c.path, 'p'), std::string(c.address, 'a'), "ZARQX", 0xBEEF});
+    ASSERT_EQ(record.size(), 9 + c.l1 + c.l2);
+    EXPECT_EQ(Bytes(record.begin(), record.begin() + 4), c.port_field);
+    EXPECT_EQ(record[4], c.l1);
+    EXPECT_EQ(record[5 + c.l1], c.l2);
+    const Settings expected{c.port_back, std::string(c.l1, 'p'), std::string(c.l2, 'a'), "ZARQX",
+                            0xBEEF};
     EXPECT_EQ(DecodeSettings(record).settings, expected);
   }
 }
@@ -67,15 +51,17 @@ TEST(SettingsRecord, TheFlagIsOneForExactlyZarqxAndAnyNonzeroFlagReadsAsZarqx) {
   }
 }
 
-TEST(SettingsRecord, ShortRecordGivesEachFieldFromTheBytesOrItsDefault) {
+TEST(SettingsRecord, EncodesInOrderAndAShortRecordGivesEachFieldFromTheBytesOrItsDefault) {
   // Every value differs from its default; the delay's low byte alone is 0x2C.
   const Settings full{"COM7", "/fw/a.bin", "0x4000", "ZARQX", 300};
-  Bytes record = EncodeSettings(full);
+  const std::string packed = std::string("COM7\t/fw/a.bin\x06") + "0x4000\x01\x2C\x01";
+  Bytes record(packed.begin(), packed.end());
+  EXPECT_EQ(EncodeSettings(full), record);
   record.insert(record.end(), {0xAA, 0xBB});  // bytes after the record are ignored
   const Settings defaults;
   // Where each field ends: port 4, path 5 + 9, start address 15 + 6, flag 22, delay 24.
   for (std::size_t n = 0; n <= record.size(); ++n) {
-    SCOPED_TRACE(testing::Message() << "cut after " << n << " bytes");
+    SCOPED_TRACE(::testing::Message() << "cut after " << n << " bytes");
     const DecodedSettings decoded = DecodeSettings(std::span(record).first(n));
     const Settings& s = decoded.settings;
     EXPECT_EQ(s.port, n >= 4 ? full.port : defaults.port);

@@ -9,7 +9,7 @@ namespace kelvo {
 namespace {
 
 // The log's own rules are LogText's; these are about the view drawn from it.
-TEST(LogPane, TheTextIsExactAtOnceAndTheViewCatchesUpInBatchesFollowingTheCaret) {
+TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperatorCopies) {
   LogPane pane;
   pane.resize(300, 120);
   pane.show();
@@ -55,13 +55,9 @@ TEST(LogPane, TheTextIsExactAtOnceAndTheViewCatchesUpInBatchesFollowingTheCaret)
   pane.LogNewLine();
   pane.ShowNewest();
   EXPECT_EQ(sideways->value(), 0);
-}
 
-TEST(LogPane, TheOperatorSelectsWithTheMouseAndCopies) {
-  LogPane pane;
-  pane.resize(300, 200);
-  pane.show();
-  for (const char* line : {"alpha", "beta", "gamma"}) pane.LogLine(line);
+  // The operator selects with the mouse and copies.
+  pane.SetText("alpha\r\nbeta\r\ngamma\r\n");
   pane.ShowNewest();
   const QFontMetrics metrics = pane.fontMetrics();
   const QPoint after_be(2 + metrics.horizontalAdvance("be"), metrics.height() * 3 / 2);
