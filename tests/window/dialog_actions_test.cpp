@@ -70,11 +70,14 @@ TEST_F(DialogActionsTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWit
   EXPECT_EQ(QDir::currentPath(), start_folder);
 }
 
-TEST_F(DialogActionsTest, EnterOnHelpOpensTheHelpFileOfTheCurrentFolderAndKeepsTheWindowOpen) {
+TEST_F(DialogActionsTest, EnterOnHelpOrF1OpensTheHelpFileOfTheCurrentFolderAndKeepsTheWindowOpen) {
   OpenedUrls opened;
   Find<QPushButton>(dialog_, "HelpButton")->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-  EXPECT_EQ(opened.urls, QList<QUrl>({QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"))}));
+  Find<QLineEdit>(dialog_, "FileEdit")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+  const QUrl help = QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"));
+  EXPECT_EQ(opened.urls, QList<QUrl>({help, help}));
   EXPECT_TRUE(dialog_.isVisible());
 }
 

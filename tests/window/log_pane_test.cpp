@@ -12,7 +12,7 @@ namespace {
 TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperatorCopies) {
   LogPane pane;
   pane.resize(300, 120);
-  pane.show();
+  testing::ShowAndActivate(pane);
   std::string expected;
   for (int i = 0; i < 300; ++i) {
     const std::string line = "Line " + std::to_string(i) + " of a log longer than its view";
@@ -66,7 +66,11 @@ TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperato
   QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, after_be);
   EXPECT_EQ(pane.SelectedText(), "alpha\nbe");
 
+  // The caret shows only while the log has the focus.
+  pane.clearFocus();
+  const QImage unfocused = pane.viewport()->grab().toImage();
   pane.setFocus();
+  EXPECT_NE(pane.viewport()->grab().toImage(), unfocused);
   QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text(), "alpha\nbe");
   QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);

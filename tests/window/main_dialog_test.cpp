@@ -5,8 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "forms.h"
+#include "settings/settings_record.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
 #include "window_test_support.h"
@@ -111,6 +114,8 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInO
     }
   }
   EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  // The view follows the caret sideways: a bar would hide a line.
+  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_FALSE(Find<QPushButton>(dialog_, "HaltButton")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>(dialog_, "StartButton")->isEnabled());
 
@@ -161,6 +166,28 @@ TEST_F(MainDialogTest, FieldsShowTheDefaultsOrWhatTheSettingsFileHolds) {
   }
   EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->Text(), "");
   EXPECT_EQ(loaded.Shared()->ResponseDelay.load(), 100);
+}
+
+// A path byte that is no UTF-8 (0xE9, a letter of a Windows code page), a UTF-8 letter, and
+// what only looks like UTF-8 (an encoded surrogate, an overlong form, a code past U+10FFFF, a
+// cut sequence) reach the transfers as they are and go back to the file unchanged by a Quit;
+// the UTF-8 letter shows as itself.
+TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
+  const std::pair<std::string, bool> cases[] = {
+      // the path, and whether it shows as text
+      {"C:\\caf\xE9.bin", false},
+      {"C:\\café.bin", true},
+      {"\xED\xA0\x80\xC0\xAF\xF4\x90\x80\x80\xE2\x82", false}};
+  for (const auto& [path, text] : cases) {
+    const std::vector<std::uint8_t> file = EncodeSettings({"COM1", path, "0x2000", "ZARQX", 100});
+    testing::WriteFileBytes("KELVO.DAT", file);
+    MainDialog dialog;
+    EXPECT_EQ(FieldText(dialog, "FileEdit") == path, text);
+    EXPECT_EQ(dialog.Form()->ReadText(Control::FileEdit), path);
+    dialog.accept();
+    std::ifstream saved("KELVO.DAT", std::ios::binary);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(saved), {}), file);
+  }
 }
 
 TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram) {

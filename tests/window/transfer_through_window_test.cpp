@@ -61,9 +61,12 @@ bool Finished(const MainDialog& window) {
 TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsTheNext) {
   ZarqSimulator device;
   MainDialog window;
-  window.show();
+  testing::ShowAndActivate(window);
   const Bytes image = StartUpload(window, device, 6);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  // Start had the focus when the upload disabled it; the log took it, not Quit.
+  auto* log = Find<LogPane>(window, "LogEdit");
+  EXPECT_EQ(QApplication::focusWidget(), log);
 
   EXPECT_TRUE(LogMatches(
       window,
@@ -81,9 +84,8 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(),
             QString("%1").arg(sum, 4, 16, QChar('0')).toUpper());
   // Only on the window thread do the worker's writes start the timer that brings the view up.
-  EXPECT_TRUE(testing::ProcessEventsUntil(
-      [&] { return Find<LogPane>(window, "LogEdit")->LineCount() == 15; },
-      std::chrono::seconds(2)));
+  EXPECT_TRUE(
+      testing::ProcessEventsUntil([&] { return log->LineCount() == 15; }, std::chrono::seconds(2)));
 
   // Again, to a device that refuses block 1 every time: the retries go on in the log while the
   // About box is open, until Halt stops them.
@@ -100,9 +102,15 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   StartUpload(window, refusing, 3);
   AboutDialog(&window).exec();
   EXPECT_TRUE(retried_while_open);
+  testing::ShowAndActivate(window);  // as the window manager does when the About box goes
 
   QTest::mouseClick(Find<QPushButton>(window, "HaltButton"), Qt::LeftButton);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  // So had Halt: keys then go to the log, not to the delay field or Quit.
+  EXPECT_EQ(QApplication::focusWidget(), log);
+  QTest::keyClicks(QApplication::focusWidget(), " 7");
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(Find<QLineEdit>(window, "ResponseDelayEdit")->text(), "0");
   EXPECT_TRUE(LogMatches(window, {"(?:.*\r\n)*Error on Block 1 / 3 \\. \\. \\. Retrying",
                                   "Closing Port", kTimeLine, kElapsedLine}))
       << Log(window);
