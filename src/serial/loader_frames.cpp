@@ -50,8 +50,13 @@ bool SendBlock(SerialPort& port, Clock& clock, const std::atomic<std::uint16_t>&
 }
 
 void DropLateReply(SerialPort& port) {
-  std::uint8_t byte = 0;
-  for (std::size_t taken = 0; taken < kPacketReplySize && port.Read({&byte, 1}) == 1; ++taken) {
+  // A read of n bytes waits at most n + 1 ms: 50 ms, longer than a USB adapter holds bytes
+  // back (16 ms by default), so a pause in the tail does not pass for its end.
+  std::array<std::uint8_t, 49> scratch;
+  for (std::size_t taken = 0; taken < kPacketReplySize;) {
+    const std::size_t got = port.Read(scratch);
+    if (got == 0) return;
+    taken += got;
   }
 }
 

@@ -30,8 +30,8 @@ bool SendBlock(SerialPort& port, Clock& clock, const std::atomic<std::uint16_t>&
 
 // Takes in and drops what is left of a reply that came too late for SendBlock's read, which
 // the next read would otherwise take for its own reply's start: reads until the line has been
-// quiet for a one-byte read's time-out, at most a reply's length, so that a device that never
-// stops talking cannot hold it up.
+// quiet for 50 ms, at most a reply's length, so that a device that never stops talking cannot
+// hold it up.
 void DropLateReply(SerialPort& port);
 
 }  // namespace kelvo
