@@ -190,5 +190,12 @@ TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
   }
 }
 
+// That it runs the window until it closes shows in the test above.
+TEST(LoaderApp, HasItsVersionAndIgnoresTheArgumentsOfTheProgram) {
+  // The test program was started with arguments of its own; the application sees none.
+  EXPECT_EQ(QCoreApplication::arguments(), QStringList({"kelvo"}));
+  EXPECT_EQ(QCoreApplication::applicationVersion(), "1.0.0.1");
+}
+
 }  // namespace
 }  // namespace kelvo
