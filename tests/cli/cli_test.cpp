@@ -69,11 +69,12 @@ class CliProcess {
   // ended within 20 seconds.
   int Wait() {
     int status = 0;
-    for (int polls = 0; pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0; ++polls) {
-      if (polls == 2000) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    pid_t ended = 0;
+    for (int polls = 0; pid_ > 0 && ended == 0 && polls < 2000; ++polls) {
+      ended = ::waitpid(pid_, &status, WNOHANG);
+      if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (pid_ <= 0) return -1;
+    if (ended <= 0) return -1;
     pid_ = -1;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
