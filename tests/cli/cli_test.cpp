@@ -34,7 +34,7 @@ std::string FileContents(const fs::path& path) {
 }
 
 // The built kelvo-cli as a child process in the test's folder, its standard output and error
-// going to files there; its standard error goes to terminal instead when one is named.
+// going to files there, or its standard error to a terminal when one is named.
 class CliProcess {
  public:
   CliProcess(std::vector<std::string> args, const fs::path& folder,
@@ -63,7 +63,9 @@ class CliProcess {
 
   std::string Stdout() const { return FileContents(stdout_path_); }
   std::string Stderr() const { return FileContents(stderr_path_); }
-  void Signal(int signal) { ::kill(pid_, signal); }
+  void Signal(int signal) {
+    if (pid_ > 0) ::kill(pid_, signal);  // -1 would signal every process
+  }
 
   // The exit status (128 + the signal if one ended the program), or -1 when the program had not
   // ended within 20 seconds.
