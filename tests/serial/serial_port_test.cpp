@@ -3,38 +3,30 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <thread>
 #include <vector>
 
 #include "serial/port_holder_posix.h"
 #include "simulator/pseudo_terminal.h"
+#include "support/modelled_uart.h"
 #include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {
 
+namespace fs = std::filesystem;
 using std::chrono::milliseconds;
+using testing::ModelledUart;
+using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-
-int OpenDescriptorCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    ++count;
-  }
-  return count;
-}
 
 TEST(DevicePathFor, MapsOperatorNamesToDevices) {
   // COMn counts from 1, ttySn from 0; only a whole "COM" and number is a COM port.
@@ -46,56 +38,47 @@ TEST(DevicePathFor, MapsOperatorNamesToDevices) {
   for (const auto& [name, path] : cases) EXPECT_EQ(DevicePathFor(name), path) << name;
 }
 
-TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPort) {
-  const int before = OpenDescriptorCount();
+TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortAndThePortItGivesMovesNothing) {
+  const auto open_descriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto before = open_descriptors();
   EXPECT_EQ(OpenLoaderPort("/dev/kelvo-no-such-port").Error(), PortError::kNoSuchPort);
-  EXPECT_FALSE(OpenLoaderPort("/dev/kelvo-no-such-port").IsOpen());
-  const std::string plain_file = std::filesystem::temp_directory_path() / "kelvo-not-a-port";
-  std::fclose(std::fopen(plain_file.c_str(), "w"));
-  const SerialPort port = OpenLoaderPort(plain_file);
+  testing::TempFolder folder("kelvo-not-a-port");
+  const std::string plain_file = folder.Path() / "plain";
+  std::ofstream{plain_file};
+  SerialPort port = OpenLoaderPort(plain_file);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.Error(), PortError::kNotASerialPort);
   EXPECT_EQ(port.FailureCause(), plain_file + " is not a serial port");
-  std::filesystem::remove(plain_file);
-  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(open_descriptors(), before);
+  std::uint8_t byte = 0x04;
+  EXPECT_EQ(port.Write({&byte, 1}), 0u);
+  EXPECT_EQ(port.Read({&byte, 1}), 0u);
 }
 
-// A program that holds the port without any lock, as a terminal program may: sleep, with the
-// port (when given) as its standard input.
+// A process that holds the port, when given, without any lock, as a terminal program may: a
+// copy of this one, named as it is, that waits to be killed.
 class Holder {
  public:
   explicit Holder(const std::string& port = "") {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!port.empty())
-      posix_spawn_file_actions_addopen(&actions, 0, port.c_str(), O_RDWR | O_NOCTTY, 0);
-    char sleep[] = "sleep";
-    char seconds[] = "60";
-    char* argv[] = {sleep, seconds, nullptr};
-    if (::posix_spawnp(&pid_, "sleep", &actions, nullptr, argv, environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    // The spawn returns while the child execs; it has the port open, but may not bear its
-    // program's name yet.
-    for (int tries = 0; pid_ > 0 && tries < 1000 && Comm() != "sleep"; ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int fd = port.empty() ? -1 : ::open(port.c_str(), O_RDWR | O_NOCTTY);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::pause();
+      ::_exit(0);
     }
+    if (fd >= 0) ::close(fd);
   }
   ~Holder() { End(); }
   void End() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    pid_ = 0;
   }
-  std::string Name() const { return "sleep (process " + std::to_string(pid_) + ")"; }
+  std::string Name() const { return "serial_tests (process " + std::to_string(pid_) + ")"; }
   pid_t Pid() const { return pid_; }
 
  private:
-  std::string Comm() const {
-    std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-  }
   pid_t pid_ = 0;
 };
 
@@ -121,23 +104,31 @@ TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasIt) {
 TEST(FindPortHolder, TakesALockFileWhoseProcessLivesAndIgnoresAStaleOne) {
   PseudoTerminal line;
   testing::TempFolder locks("kelvo-locks");
-  const std::string lock_file =
-      (locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9))).string();
   const auto lock_by = [&](pid_t pid) {
-    std::ofstream(lock_file) << std::setw(10) << pid << '\n';
+    std::ofstream(locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9)))
+        << std::setw(10) << pid << '\n';
     return FindPortHolder(line.SlavePath(), {locks.Path().string()});
   };
   Holder live;
   ASSERT_GT(live.Pid(), 0);
-  EXPECT_EQ(lock_by(live.Pid()), live.Name());
+  const pid_t pid = live.Pid();
+  EXPECT_EQ(lock_by(pid), live.Name());
   live.End();
-  EXPECT_EQ(lock_by(live.Pid()), "") << "the process has gone";
+  EXPECT_EQ(lock_by(pid), "") << "the process has gone";
   EXPECT_EQ(FindPortHolder(line.SlavePath()), "");
 }
 
-TEST(OpenLoaderPort, SetsUpARaw9600BaudLine) {
+// What reached the line before the port opened belongs to no transfer: the first read, on a
+// silent line, finds nothing.
+TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatMovesBytesBothWaysUntilItVanishes) {
   PseudoTerminal line;
-  const SerialPort port = OpenLoaderPort(line.SlavePath());
+  const int early_reader = ::open(line.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(early_reader, 0);
+  ASSERT_TRUE(line.Write(Bytes{0x15}));
+  int queued = 0;
+  while (queued == 0) ASSERT_EQ(::ioctl(early_reader, FIONREAD, &queued), 0);
+  SerialPort port = OpenLoaderPort(line.SlavePath());
+  ::close(early_reader);
   ASSERT_TRUE(port.IsOpen());
   termios settings{};
   ASSERT_EQ(tcgetattr(line.MasterFd(), &settings), 0);
@@ -146,76 +137,101 @@ TEST(OpenLoaderPort, SetsUpARaw9600BaudLine) {
   EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
-}
 
-TEST(SerialPort, MovesBytesBothWays) {
-  PseudoTerminal line;
-  SerialPort port = OpenLoaderPort(line.SlavePath());
-  ASSERT_TRUE(port.IsOpen());
+  Bytes reply(133);
+  auto start = SteadyClock::now();
+  EXPECT_EQ(port.Read(reply), 0u);
+  EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, milliseconds(134));
+  EXPECT_LT(waited, milliseconds(1000));
 
   const Bytes frame = {0x05, 0x41, 0xBE, 0x00, 0x20};
   EXPECT_EQ(port.Write(frame), frame.size());
   EXPECT_EQ(line.ReadExactly(frame.size(), milliseconds(1000)), frame);
-
-  Bytes reply(133);
-  for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<std::uint8_t>(i);
-  ASSERT_TRUE(line.Write(reply));
-  Bytes got(133);
-  EXPECT_EQ(port.Read(got), 133u);
-  EXPECT_EQ(got, reply);
-}
-
-TEST(SerialPort, ReadTakesWhatArrivedByItsDeadline) {
-  PseudoTerminal line;
-  SerialPort port = OpenLoaderPort(line.SlavePath());
-  ASSERT_TRUE(port.IsOpen());
-
-  Bytes reply(133);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(port.Read(reply), 0u);
-  EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, milliseconds(134));
-  EXPECT_LT(waited, milliseconds(1000));
-
+  Bytes sent(133);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i);
+  ASSERT_TRUE(line.Write(sent));
+  EXPECT_EQ(port.Read(reply), 133u);
+  EXPECT_EQ(reply, sent);
   ASSERT_TRUE(line.Write(Bytes{0x00, 0x06}));
   EXPECT_EQ(port.Read(reply), 2u);
   EXPECT_EQ(reply[1], 0x06);
-}
 
-TEST(SerialPort, DiscardsWhatArrivedBeforeItOpened) {
-  PseudoTerminal line;
-  const int early_reader = ::open(line.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(early_reader, 0);
-  ASSERT_TRUE(line.Write(Bytes{0x15}));
-  int queued = 0;
-  while (queued == 0) ASSERT_EQ(::ioctl(early_reader, FIONREAD, &queued), 0);
-  SerialPort port = OpenLoaderPort(line.SlavePath());
-  std::uint8_t byte = 0;
-  EXPECT_EQ(port.Read({&byte, 1}), 0u);
-  ::close(early_reader);
-}
-
-TEST(SerialPort, AVanishedLineMovesNothingAndDoesNotHang) {
-  PseudoTerminal line;
-  SerialPort port = OpenLoaderPort(line.SlavePath());
-  ASSERT_TRUE(port.IsOpen());
   line.Close();
-  Bytes buffer(133);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(port.Lost());
-  EXPECT_EQ(port.Read(buffer), 0u);
+  start = SteadyClock::now();
+  EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_TRUE(port.Lost());
-  EXPECT_EQ(port.Write(buffer), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(13400));
+  EXPECT_EQ(port.Write(reply), 0u);
+  EXPECT_LT(SteadyClock::now() - start, milliseconds(13400));
 }
 
-TEST(SerialPort, TheInvalidHandleMovesNothing) {
+// The port on a modelled 9600-baud UART (ModelledUart stands in for the system's driver of real
+// hardware): the timing and the RTS line that a pseudo-terminal cannot show.
+struct UartLine {
+  explicit UartLine(ModelledUart::Options options = {})
+      : uart(options), port(OpenLoaderPort(line.SlavePath(), uart)) {}
+  PseudoTerminal line;
+  ModelledUart uart;
   SerialPort port;
-  std::uint8_t byte = 0x04;
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_EQ(port.Write({&byte, 1}), 0u);
-  EXPECT_EQ(port.Read({&byte, 1}), 0u);
+};
+
+TEST(PortOnAUart, AWriteLastsUntilItsBytesHaveLeftAndRaisesRtsOnlyMeanwhile) {
+  UartLine line;
+  ASSERT_TRUE(line.port.IsOpen());
+  ASSERT_EQ(line.uart.RtsChanges().size(), 1u);
+  EXPECT_FALSE(line.uart.RtsChanges()[0].raised) << "RTS left up after the open";
+
+  const Bytes packet(132, 0x55);
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line.port.Write(packet), packet.size());
+  const auto returned = SteadyClock::now();
+
+  const auto left = line.uart.Departures();
+  EXPECT_GE(returned, left.back()) << "returned before the line was empty";
+  EXPECT_GE(returned - start, milliseconds(137));  // 132 bytes of 10 bits at 9600 baud
+  const auto rts = line.uart.RtsChanges();
+  ASSERT_EQ(rts.size(), 3u);
+  EXPECT_TRUE(rts[1].raised);
+  EXPECT_LE(rts[1].at, line.uart.Written().front()) << "raised after the first byte";
+  EXPECT_FALSE(rts[2].raised);
+  EXPECT_GE(rts[2].at, left.back()) << "dropped before the last byte had left";
+}
+
+TEST(PortOnAUart, AWriteToALineThatStopsGivesUpAtItsLimitWithTheCountThatLeft) {
+  UartLine line({.stall_after = 1});
+  const Bytes two = {0x04, 0x04};
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line.port.Write(two), 1u);
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, milliseconds(300));  // 100 ms a byte and 100 ms
+  EXPECT_LT(waited, milliseconds(2000));
+  EXPECT_EQ(line.uart.Unsent(-1), 0u) << "what did not leave still goes out later";
+  EXPECT_FALSE(line.uart.RtsChanges().back().raised);
+}
+
+// A USB adapter holds bytes that it reports sent; they still leave at 9600 baud before the old
+// settings return.
+TEST(PortOnAUart, WhereTheDriverTakesRs485ModeItSwitchesRtsAndCloseRestoresTheModeAndTheLine) {
+  serial_rs485 previous{};
+  previous.flags = SER_RS485_RTS_AFTER_SEND;
+  previous.delay_rts_after_send = 20;
+  UartLine line({.rs485 = previous, .adapter_buffer = 64});
+  ASSERT_TRUE(line.port.IsOpen());
+  const serial_rs485 mode = line.uart.Rs485();
+  EXPECT_EQ(mode.flags & (SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND),
+            static_cast<__u32>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND));
+  EXPECT_EQ(mode.delay_rts_after_send, 0u);
+  EXPECT_EQ(line.port.Write(Bytes(64, 0x05)), 64u);
+  EXPECT_TRUE(line.uart.RtsChanges().empty()) << "the port switched RTS as well";
+  line.port.Close();
+  EXPECT_EQ(line.uart.Rs485().flags, previous.flags);
+  EXPECT_EQ(line.uart.Rs485().delay_rts_after_send, previous.delay_rts_after_send);
+  EXPECT_TRUE(line.uart.SettingsRestored()) << "not restored after the line had drained";
+  termios after{};
+  ASSERT_EQ(::tcgetattr(line.line.MasterFd(), &after), 0);
+  EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
+      << "the old settings did not return";
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <optional>
 
+#include "settings/replace_file.h"
+#include "support/read_only.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 
@@ -29,6 +31,11 @@ constexpr Control kKeptControls[] = {Control::PortCombo, Control::FileEdit,
                                      Control::StartAddressCombo, Control::DeviceTypeCombo,
                                      Control::ResponseDelayEdit};
 const FormTexts kExampleTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "100"};
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 void Fill(MemoryForm& form, const FormTexts& texts) {
   for (std::size_t i = 0; i < texts.size(); ++i) form.SetText(kKeptControls[i], texts[i]);
@@ -153,11 +160,38 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     };
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
                 directory ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
-    std::ifstream kept(path_, std::ios::binary);
-    EXPECT_TRUE(directory ? fs::is_directory(path_)
-                          : std::string(std::istreambuf_iterator<char>(kept), {}) == kExampleFile);
+    EXPECT_TRUE(directory ? fs::is_directory(path_) : Contents(path_) == kExampleFile);
     EXPECT_TRUE(OnlyTheFileIsThere());
   }
+}
+
+// The file that a link names takes the new bytes in its own folder, keeping its mode.
+TEST_F(SettingsFile, ReplacingKeepsTheModeAndFollowsALinkToTheFileItNames) {
+  const fs::path shared = dir_ / "shared", file = shared / "KELVO.DAT";
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::create_directory(shared);
+  std::ofstream(file) << "old bytes";
+  fs::permissions(file, mode);
+  fs::create_symlink(file, path_);
+  EXPECT_EQ(ReplaceFileContents(path_.string(), std::vector<std::uint8_t>{'n', 'e', 'w'}), "");
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(Contents(file), "new");
+  EXPECT_EQ(fs::status(file).permissions(), mode);
+  EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 1) << "a temporary file is left";
+}
+
+// A shared folder where the operator may write the file but make no new one.
+TEST_F(SettingsFile, ReplacingRewritesInPlaceWhereTheFolderTakesNoNewFile) {
+  const fs::path empty = dir_ / "empty";
+  fs::create_directory(empty);
+  std::ofstream(path_) << "old bytes";
+  const testing::ReadOnly read_only(dir_), no_file(empty);
+  ASSERT_TRUE(read_only.Holds() && no_file.Holds());
+  const std::vector<std::uint8_t> bytes = {'n', 'e', 'w'};
+  EXPECT_EQ(ReplaceFileContents(path_.string(), bytes), "");
+  EXPECT_EQ(Contents(path_), "new");
+  EXPECT_NE(ReplaceFileContents((empty / "KELVO.DAT").string(), bytes), "");
+  EXPECT_TRUE(fs::is_empty(empty));
 }
 
 }  // namespace

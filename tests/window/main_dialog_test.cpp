@@ -1,15 +1,20 @@
 #include "window/main_dialog.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QUrl>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "forms.h"
 #include "settings/settings_record.h"
+#include "window/about_dialog.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
 #include "window_test_support.h"
@@ -18,11 +23,6 @@ namespace kelvo {
 namespace {
 
 using testing::Find;
-
-// Port "COM1", path C:\fw.bin, start address "0x2000", device type "ZARQX", delay 100.
-const std::vector<std::uint8_t> kExampleFile = {0x43, 0x4F, 0x4D, 0x31, 0x09, 0x43, 0x3A, 0x5C,
-                                                0x66, 0x77, 0x2E, 0x62, 0x69, 0x6E, 0x06, 0x30,
-                                                0x78, 0x32, 0x30, 0x30, 0x30, 0x01, 0x64, 0x00};
 
 // A rectangle in dialog units in pixels, measured here rather than taken from the window's own
 // conversion: a quarter of the font's average character width across, an eighth of its height
@@ -36,14 +36,27 @@ QRect Pixels(const QFont& font, const forms::DialogRect& rect) {
   return QRect(x(rect.x), y(rect.y), x(rect.w), y(rect.h));
 }
 
-// What a field shows, be it an edit or a combo box.
-std::string FieldText(const QWidget& window, const char* name) {
-  if (auto* edit = window.findChild<QLineEdit*>(name)) return edit->text().toStdString();
-  return Find<QComboBox>(window, name)->currentText().toStdString();
-}
+// Takes the URLs that the desktop would be asked to open.
+class OpenedUrls : public QObject {
+  Q_OBJECT
 
+ public:
+  OpenedUrls() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+  ~OpenedUrls() override { QDesktopServices::unsetUrlHandler("file"); }
+
+  QList<QUrl> urls;
+
+ public slots:
+  void Open(const QUrl& url) { urls << url; }
+};
+
+// The window is shown and active, as it is after a dialog or menu over it closes.
 class MainDialogTest : public testing::InEmptyFolder {
  protected:
+  MainDialogTest() { testing::ShowAndActivate(dialog_); }
+
+  static QString FilePath(const char* name) { return QDir::current().absoluteFilePath(name); }
+
   MainDialog dialog_;
 };
 
@@ -69,19 +82,20 @@ TEST_F(MainDialogTest, HasItsCaptionAFixedSizeInDialogUnitsAndNoMinimiseOrMaximi
   QApplication::setFont(standard);
 }
 
-TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInOrder) {
+TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceStyleAndDefaultTextAndTabVisitsTheStopsInOrder) {
   struct Case {
     const char* name;
     const char* kind;  // the widget's class
     forms::DialogRect rect;
-    const char* style;  // T: a tab stop, R: read-only, A: right-aligned
+    const char* style;      // T: a tab stop, R: read-only, A: right-aligned
+    const char* text = "";  // of a field, there being no settings file
   };
   const Case cases[] = {
       {"FileEdit", "QLineEdit", {75, 15, 160, 12}, "T"},
       {"BrowseButton", "QPushButton", {235, 15, 50, 13}, "T"},
-      {"PortCombo", "QComboBox", {75, 40, 85, 70}, "T"},
-      {"StartAddressCombo", "QComboBox", {75, 65, 84, 70}, "T"},
-      {"DeviceTypeCombo", "QComboBox", {75, 90, 85, 45}, "T"},
+      {"PortCombo", "QComboBox", {75, 40, 85, 70}, "T", "COM1"},
+      {"StartAddressCombo", "QComboBox", {75, 65, 84, 70}, "T", "0x2000"},
+      {"DeviceTypeCombo", "QComboBox", {75, 90, 85, 45}, "T", "ZARQ 40 - 580"},
       {"StartButton", "QPushButton", {235, 45, 50, 14}, "T"},
       {"QuitButton", "QPushButton", {235, 115, 50, 14}, "T"},
       {"LogEdit", "kelvo::LogPane", {20, 140, 270, 90}, ""},
@@ -90,7 +104,7 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInO
       {"HaltButton", "QPushButton", {235, 60, 50, 14}, "T"},
       {"AddressField", "QLineEdit", {100, 250, 40, 14}, "RA"},
       {"ChecksumField", "QLineEdit", {232, 250, 40, 14}, "RA"},
-      {"ResponseDelayEdit", "QLineEdit", {75, 115, 85, 12}, "TA"},
+      {"ResponseDelayEdit", "QLineEdit", {75, 115, 85, 12}, "TA", "0"},
       {"HelpButton", "QPushButton", {235, 90, 50, 14}, "T"},
   };
   for (const Case& c : cases) {
@@ -105,12 +119,14 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInO
       EXPECT_LT(combo->height(), expected.height());
       expected.setHeight(combo->height());
       EXPECT_TRUE(combo->isEditable());
+      EXPECT_EQ(combo->currentText(), c.text);
     }
     EXPECT_EQ(widget->geometry(), expected);
     EXPECT_EQ(bool(widget->focusPolicy() & Qt::TabFocus), has('T'));
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
       EXPECT_EQ(edit->isReadOnly(), has('R'));
       EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), has('A'));
+      EXPECT_EQ(edit->text(), c.text);
     }
   }
   EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
@@ -119,12 +135,20 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInO
   EXPECT_FALSE(Find<QPushButton>(dialog_, "HaltButton")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>(dialog_, "StartButton")->isEnabled());
 
+  const auto items = [&](const char* name) {
+    auto* combo = Find<QComboBox>(dialog_, name);
+    QStringList list;
+    for (int i = 0; i < combo->count(); ++i) list << combo->itemText(i);
+    return list.join('|');
+  };
+  EXPECT_EQ(items("PortCombo"), "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8");
+  EXPECT_EQ(items("StartAddressCombo"), "0x2000");
+  EXPECT_EQ(items("DeviceTypeCombo"), "ZARQX|ZARQ 40 - 580");
   for (const QLabel* label : dialog_.findChildren<QLabel*>()) {
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
   }
 
   // Tab visits the tab stops in the order of the table, and round again.
-  testing::ShowAndActivate(dialog_);
   Find<QPushButton>(dialog_, "HaltButton")->setEnabled(true);  // as while a transfer runs
   for (const Case& c : cases) {
     if (!std::strchr(c.style, 'T')) continue;
@@ -132,40 +156,6 @@ TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceAndStyleAndTabVisitsTheStopsInO
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
   EXPECT_EQ(QApplication::focusWidget()->objectName(), "FileEdit");
-}
-
-TEST_F(MainDialogTest, FieldsShowTheDefaultsOrWhatTheSettingsFileHolds) {
-  struct Case {
-    const char* name;
-    std::string without_file;
-    std::string from_example;
-    const char* items;  // of a combo box, '|' between them
-  };
-  const Case cases[] = {
-      {"FileEdit", "", "C:\\fw.bin", ""},
-      {"PortCombo", "COM1", "COM1", "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8"},
-      {"StartAddressCombo", "0x2000", "0x2000", "0x2000"},
-      {"DeviceTypeCombo", "ZARQ 40 - 580", "ZARQX", "ZARQX|ZARQ 40 - 580"},
-      {"ResponseDelayEdit", "0", "100", ""},
-      {"BlockField", "", "", ""},
-      {"ErrorsField", "", "", ""},
-      {"AddressField", "", "", ""},
-      {"ChecksumField", "", "", ""},
-  };
-  testing::WriteFileBytes("KELVO.DAT", kExampleFile);
-  MainDialog loaded;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(FieldText(dialog_, c.name), c.without_file);
-    EXPECT_EQ(FieldText(loaded, c.name), c.from_example);
-    if (auto* combo = dialog_.findChild<QComboBox*>(c.name)) {
-      QStringList items;
-      for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
-      EXPECT_EQ(items.join('|'), c.items);
-    }
-  }
-  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->Text(), "");
-  EXPECT_EQ(loaded.Shared()->ResponseDelay.load(), 100);
 }
 
 // A path byte that is no UTF-8 (0xE9, a letter of a Windows code page), a UTF-8 letter, and
@@ -182,8 +172,9 @@ TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
     const std::vector<std::uint8_t> file = EncodeSettings({"COM1", path, "0x2000", "ZARQX", 100});
     testing::WriteFileBytes("KELVO.DAT", file);
     MainDialog dialog;
-    EXPECT_EQ(FieldText(dialog, "FileEdit") == path, text);
+    EXPECT_EQ(Find<QLineEdit>(dialog, "FileEdit")->text().toStdString() == path, text);
     EXPECT_EQ(dialog.Form()->ReadText(Control::FileEdit), path);
+    EXPECT_EQ(dialog.Shared()->ResponseDelay.load(), 100);
     dialog.accept();
     std::ifstream saved("KELVO.DAT", std::ios::binary);
     EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(saved), {}), file);
@@ -191,7 +182,6 @@ TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
 }
 
 TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram) {
-  testing::ShowAndActivate(dialog_);
   auto* delay = Find<QLineEdit>(dialog_, "ResponseDelayEdit");
   delay->clear();
   QTest::keyClicks(delay, "1a2- b3x");
@@ -228,7 +218,7 @@ TEST_F(MainDialogTest, QuitAndEnterInAnyFieldSaveWhileEscAndTheCloseBoxLeaveTheF
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::WriteFileBytes("KELVO.DAT", kExampleFile);
+    testing::WriteFileBytes("KELVO.DAT", EncodeSettings({"COM1", "C:\\fw.bin", "0x2000", "", 0}));
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
@@ -236,7 +226,8 @@ TEST_F(MainDialogTest, QuitAndEnterInAnyFieldSaveWhileEscAndTheCloseBoxLeaveTheF
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), c.saves ? QDialog::Accepted : QDialog::Rejected);
     // What the next start reads.
-    EXPECT_EQ(FieldText(MainDialog(), "FileEdit"), c.saves ? "/changed.bin" : "C:\\fw.bin");
+    EXPECT_EQ(MainDialog().Form()->ReadText(Control::FileEdit),
+              c.saves ? "/changed.bin" : "C:\\fw.bin");
   }
 }
 
@@ -252,5 +243,87 @@ TEST_F(MainDialogTest, TickCountAdvancesFromZeroByFiftyAtEveryTick) {
   for (std::size_t i = 0; i < readings.size(); ++i) EXPECT_EQ(readings[i], 50 * (i + 1));
 }
 
+TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithoutMovingHome) {
+  QDir().mkpath("images");
+  testing::WriteFileBytes("images/app.bin", {1, 2, 3});
+  testing::WriteFileBytes("images/setup.scr", {'S'});
+  const QString start_folder = QDir::currentPath();
+  auto* file_edit = Find<QLineEdit>(dialog_, "FileEdit");
+  file_edit->setText(FilePath("images/app.bin"));
+
+  for (const bool ok : {false, true}) {
+    testing::WhenOpens<QFileDialog>([&](QFileDialog* browse) {
+      EXPECT_EQ(browse->nameFilters(), QStringList({"BIN Files (*.bin)", "Scripts (*.scr)"}));
+      EXPECT_EQ(browse->defaultSuffix(), "bin");
+      EXPECT_EQ(browse->fileMode(), QFileDialog::ExistingFile);
+      EXPECT_EQ(browse->selectedFiles(), QStringList({FilePath("images/app.bin")}));
+      // As the operator types another name and presses Enter or Cancel; the name field takes the
+      // path only while it has no focus.
+      if (QWidget* focus = browse->focusWidget()) focus->clearFocus();
+      browse->selectFile(FilePath("images/setup.scr"));
+      ok ? static_cast<QDialog*>(browse)->accept() : browse->reject();
+    });
+    QTest::mouseClick(Find<QPushButton>(dialog_, "BrowseButton"), Qt::LeftButton);
+    EXPECT_EQ(file_edit->text(), FilePath(ok ? "images/setup.scr" : "images/app.bin"));
+  }
+  // The settings and help files stay where the program started.
+  EXPECT_EQ(QDir::currentPath(), start_folder);
+}
+
+TEST_F(MainDialogTest, EnterOnHelpOrF1OpensTheHelpFileOfTheCurrentFolderAndKeepsTheWindowOpen) {
+  OpenedUrls opened;
+  Find<QPushButton>(dialog_, "HelpButton")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  Find<QLineEdit>(dialog_, "FileEdit")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+  const QUrl help = QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"));
+  EXPECT_EQ(opened.urls, QList<QUrl>({help, help}));
+  EXPECT_TRUE(dialog_.isVisible());
+}
+
+// Enter and Esc in the About box are Qt's own; OK closes it here.
+TEST_F(MainDialogTest, TheFormsContextMenuOffersTheAboutBox) {
+  const auto key = [](Qt::Key pressed, Qt::KeyboardModifiers modifiers = {}) {
+    return [=] { QTest::keyClick(QApplication::focusWidget(), pressed, modifiers); };
+  };
+  const std::pair<const char*, std::function<void()>> ways_to_open[] = {
+      {"right click",
+       [&] {
+         QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                 dialog_.mapToGlobal(QPoint(5, 5)));
+         QApplication::sendEvent(&dialog_, &click);
+       }},
+      {"Shift+F10", key(Qt::Key_F10, Qt::ShiftModifier)},
+      {"Menu key", key(Qt::Key_Menu)},
+  };
+  for (const auto& [way, open_menu] : ways_to_open) {
+    SCOPED_TRACE(way);
+    testing::ShowAndActivate(dialog_);
+    QStringList entries;
+    QStringList about_texts;
+    testing::WhenOpens<QMenu>(
+        [&](QMenu* menu) {
+          for (const QAction* action : menu->actions()) entries << action->text();
+          testing::WhenOpens<AboutDialog>([&](AboutDialog* about) {
+            about_texts << about->windowTitle();
+            for (const QLabel* label : about->findChildren<QLabel*>()) about_texts << label->text();
+            QTest::mouseClick(Find<QPushButton>(*about, "OkButton"), Qt::LeftButton);
+            EXPECT_FALSE(about->isVisible());
+            about->reject();  // so that a box left open does not hang the test
+          });
+          QTest::keyClick(menu, Qt::Key_A);  // the entry's access key
+        },
+        &QApplication::activePopupWidget);
+    open_menu();
+    EXPECT_EQ(entries, QStringList({"&About Kelvo..."}));
+    EXPECT_EQ(about_texts,
+              QStringList({"About Kelvo", "Kelvo Version 1.1", "Copyright (C) 2026 Harvenor",
+                           "Harvenor Instruments Ltd.", "www.harvenor.example"}));
+    EXPECT_TRUE(dialog_.isVisible());
+  }
+}
+
 }  // namespace
 }  // namespace kelvo
+
+#include "main_dialog_test.moc"

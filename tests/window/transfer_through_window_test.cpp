@@ -144,15 +144,6 @@ TEST_F(TransferThroughWindowTest, OnceTheWindowIsGoneAWaitingWorkerIsReleasedAnd
   EXPECT_EQ(use_form(), "");
 }
 
-// Quit during an upload, then what the program does after its window has closed, in a child
-// process of its own: the worker must never touch the window that is gone, and the process
-// must end cleanly wherever the worker is.
-enum class AfterQuit {
-  kExitAtOnce,           // the program's own way: the worker waits for a tick that never comes
-  kExitWhileWorkerRuns,  // the worker's waits keep passing while the process ends
-  kHaltAndAwaitThePort,  // the worker runs to its end and releases the port
-};
-
 // The child runs a fixture of its own, whose folder std::exit would leave behind.
 [[noreturn]] void LeaveChild(int status) {
   std::error_code ignored;
@@ -160,7 +151,12 @@ enum class AfterQuit {
   std::exit(status);
 }
 
-[[noreturn]] void QuitDuringUploadThen(AfterQuit after) {
+// Quit during an upload, then what the program does after its window has closed, in a child
+// process of its own: the worker must never touch the window that is gone, and the process
+// must end cleanly wherever the worker is. The program's own way is to end at once, the worker
+// waiting for a tick that never comes; halted, with the clock ticking, the worker runs to its
+// end and releases the port.
+[[noreturn]] void QuitDuringUploadThen(bool halt) {
   auto* device = new ZarqSimulator({.silent = true});  // the upload waits for the device's NAK
   std::shared_ptr<SharedState> shared;
   testing::WhenOpens<MainDialog>([&](MainDialog* window) {
@@ -173,8 +169,8 @@ enum class AfterQuit {
   qobject_cast<LoaderApp*>(QCoreApplication::instance())->InitInstance();
   if (!std::filesystem::exists("KELVO.DAT")) LeaveChild(3);
 
-  if (after != AfterQuit::kExitAtOnce) new testing::FastTicker(shared->clock);
-  if (after == AfterQuit::kHaltAndAwaitThePort) {
+  if (halt) {
+    new testing::FastTicker(shared->clock);
     shared->HaltRequested.store(1);
     for (int i = 0; i < 500; ++i) {
       if (OpenLoaderPort(device->PortPath()).IsOpen()) LeaveChild(0);
@@ -188,11 +184,17 @@ enum class AfterQuit {
 
 TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (const AfterQuit after :
-       {AfterQuit::kExitAtOnce, AfterQuit::kExitWhileWorkerRuns, AfterQuit::kHaltAndAwaitThePort}) {
-    SCOPED_TRACE(static_cast<int>(after));
-    EXPECT_EXIT(QuitDuringUploadThen(after), ::testing::ExitedWithCode(0), "");
+  for (const bool halt : {false, true}) {
+    SCOPED_TRACE(halt ? "halted" : "ended at once");
+    EXPECT_EXIT(QuitDuringUploadThen(halt), ::testing::ExitedWithCode(0), "");
   }
+}
+
+// That it runs the window until it closes shows in the test above.
+TEST(LoaderApp, HasItsVersionAndIgnoresTheArgumentsOfTheProgram) {
+  // The test program was started with arguments of its own; the application sees none.
+  EXPECT_EQ(QCoreApplication::arguments(), QStringList({"kelvo"}));
+  EXPECT_EQ(QCoreApplication::applicationVersion(), "1.0.0.1");
 }
 
 }  // namespace
