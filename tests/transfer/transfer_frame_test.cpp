@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <latch>
 #include <regex>
@@ -21,40 +20,12 @@
 namespace kelvo {
 namespace {
 
-namespace fs = std::filesystem;
-
 // The time lines change from run to run; compare them as patterns.
 std::string WithTimesMasked(const std::string& log) {
   return std::regex_replace(
       std::regex_replace(log, std::regex("Time: \\d\\d:\\d\\d:\\d\\d"), "Time: hh:mm:ss"),
       std::regex("Elapsed: 00:0\\d"), "Elapsed: 00:0s");
 }
-
-class TransferFrameTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    form_.SetText(Control::PortCombo, line_.SlavePath());
-    form_.SetText(Control::StartAddressCombo, "0x2000");
-    form_.SetText(Control::DeviceTypeCombo, "ZARQ 40 - 580");
-    form_.SetText(Control::ResponseDelayEdit, "0");
-  }
-
-  std::string MakeFile(const std::string& name) {
-    std::ofstream(folder_ / name) << "data";
-    return (folder_ / name).string();
-  }
-
-  TransferResult Run(const std::string& file) {
-    form_.SetText(Control::FileEdit, file);
-    return RunTransfer(ChooseTransfer(file), form_, shared_);
-  }
-
-  testing::TempFolder temp_{"kelvo-frame"};
-  fs::path folder_ = temp_.Path();
-  PseudoTerminal line_;
-  MemoryForm form_;
-  SharedState shared_;
-};
 
 TEST(ChooseTransfer, AScriptIsAFileWhoseExtensionIsScr) {
   for (const char* path : {"C:\\Images\\APP.SCR", "/home/op/boot.Scr"})
@@ -80,48 +51,56 @@ TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
   EXPECT_EQ(ElapsedLine(3725), "Elapsed: 1:02:05");
 }
 
-// The delay line quotes the text as typed, not the number read from it.
-TEST_F(TransferFrameTest, APortThatFailsEndsTheTransferAtOnceWithItsCause) {
-  form_.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
-  form_.SetText(Control::ResponseDelayEdit, "-1 ms");
-  form_.EnableButton(Control::StartButton, true);
-  const TransferResult result = Run(MakeFile("app.bin"));
+TEST(TransferFrame, APortThatFailsEndsTheTransferAtOnceWithItsCause) {
+  MemoryForm form;
+  SharedState shared;
+  form.SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
+  form.SetText(Control::ResponseDelayEdit, "-1 ms");  // quoted as typed, not as read
+  const TransferResult result = RunTransfer(TransferKind::kUploadImage, form, shared);
   EXPECT_EQ(result.outcome, TransferOutcome::kFailed);
   EXPECT_EQ(result.port_error, PortError::kNoSuchPort);
-  EXPECT_EQ(shared_.ResponseDelay.load(), 65535);
-  EXPECT_EQ(WithTimesMasked(form_.Log()),
+  EXPECT_EQ(shared.ResponseDelay.load(), 65535);
+  EXPECT_EQ(WithTimesMasked(form.Log()),
             "Starting\r\nTime: hh:mm:ss\r\nResponse Delay set to -1 ms ms\r\n"
             "Opening Port /dev/kelvo-no-such-port . . . Failed\r\n"
             "no such port: /dev/kelvo-no-such-port\r\n");
-  EXPECT_TRUE(form_.IsEnabled(Control::StartButton));
-  EXPECT_FALSE(form_.IsEnabled(Control::HaltButton));
+  EXPECT_TRUE(form.IsEnabled(Control::StartButton));
+  EXPECT_FALSE(form.IsEnabled(Control::HaltButton));
 }
 
 // A file that cannot be had fails without waiting and the port is closed again; an upload adds
 // its times. A read-only file opens.
-TEST_F(TransferFrameTest, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
-  const std::string fifo = (folder_ / "pipe.bin").string(), held = MakeFile("held.bin");
+TEST(TransferFrame, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
+  const testing::TempFolder folder("kelvo-frame");
+  const auto file = [&](const char* name) { return (folder.Path() / name).string(); };
+  const std::string fifo = file("pipe.bin"), held = file("held.bin"), script = file("setup.scr");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(held) << "data";
+  std::ofstream(script) << "data";
   std::FILE* holder = std::fopen(held.c_str(), "r");
   ASSERT_EQ(::flock(::fileno(holder), LOCK_EX | LOCK_NB), 0);
-  const std::string read_only = MakeFile("setup.scr");
-  const testing::ReadOnly read_only_file(read_only);
-  ASSERT_TRUE(read_only_file.Holds());
+  const testing::ReadOnly read_only(script);
+  ASSERT_TRUE(read_only.Holds());
+  PseudoTerminal line;
+  MemoryForm form;
+  SharedState shared;
+  form.SetText(Control::PortCombo, line.SlavePath());
   const std::string times = "Time: hh:mm:ss\r\nElapsed: 00:0s\r\n";
   const struct {
     std::string path, result, end;
-  } cases[] = {{(folder_ / "missing.bin").string(), "Failed", times},
-               {(folder_ / "missing.scr").string(), "Failed", ""},
+  } cases[] = {{file("missing.bin"), "Failed", times},
+               {file("missing.scr"), "Failed", ""},
                {fifo, "Failed", times},
-               {folder_.string(), "Failed", times},
+               {folder.Path().string(), "Failed", times},
                {held, "Failed", times},
-               {read_only, "Opened", ""}};
+               {script, "Opened", ""}};
   for (const auto& c : cases) {
-    Run(c.path);
-    EXPECT_EQ(WithTimesMasked(form_.Log()),
-              "Starting\r\nTime: hh:mm:ss\r\nOpening Port " + line_.SlavePath() +
-                  " . . . Opened\r\nOpening File " + c.path + " . . . " + c.result +
-                  "\r\nClosing Port\r\n" + c.end);
+    form.SetText(Control::FileEdit, c.path);
+    RunTransfer(ChooseTransfer(c.path), form, shared);
+    EXPECT_EQ(WithTimesMasked(form.Log()), "Starting\r\nTime: hh:mm:ss\r\nOpening Port " +
+                                               line.SlavePath() + " . . . Opened\r\nOpening File " +
+                                               c.path + " . . . " + c.result +
+                                               "\r\nClosing Port\r\n" + c.end);
   }
   std::fclose(holder);
 }
