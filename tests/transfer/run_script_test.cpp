@@ -15,7 +15,6 @@ namespace kelvo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
 // Each write to the port, with the clock's reading when it went out.
 struct BurstTap : PortTap {
@@ -63,21 +62,19 @@ class ScriptBench {
   const std::string path_ = (folder_.Path() / "setup.scr").string();
 };
 
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
-}
-
-// Each line's bytes go out in one burst, and a pause follows each burst and nothing else.
+// Each line's bytes go out in one burst, and a pause follows each line that sends and nothing
+// else. Halt, or the loss of the line, as the first burst goes out.
 TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
+  enum Then { kNothing, kHalt, kLoseLine };
   struct Case {
     std::string script;
     std::vector<Bytes> bursts;
     std::string log;
+    Then then = kNothing;
   };
-  const std::string send28 = "SEND " + Repeat("02 ", 28);
-  const std::string send29 = "SEND " + Repeat("01 ", 28) + "XX";
+  std::string send28 = "SEND", send29 = "SEND";
+  for (int i = 0; i < 28; ++i) send28 += " 02", send29 += " 01";
+  send29 += " XX";
   const Case cases[] = {
       {"  SEND 0a 0b xx\n", {{0x0A, 0x0B, 0xEB}}, "Sending Data SEND 0a 0b xx\r\n"},
       {"SEND\t01 02\n", {{0x02}}, "Sending Data SEND01 02\r\n"},
@@ -87,49 +84,39 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
       {send28 + "\n", {Bytes(28, 0x02)}, "Sending Data " + send28 + "\r\n"},
       {send29 + "\n", {}, "Too many bytes (29, at most 28) in " + send29 + "\r\n"},
       {"SEND\nSEND   \n", {}, "No data found in SEND\r\nNo data found in SEND   \r\n"},
-      {"\"Hello\"\n\"\n  \"\"  two quotes \n\"SEND 01\n",
-       {},
-       "Hello\"\r\n\r\n  two quotes \r\nSEND 01\r\n"},
+      {"\"Hi\"\n\"\n  \"\"  quotes \n\"SEND 01\n", {}, "Hi\"\r\n\r\n  quotes \r\nSEND 01\r\n"},
       {"\n   \nhello\nsend 01\n Send 01\n", {}, ""},
       {"", {}, ""},
       // A last line without its line end is not played.
       {"SEND 01\nSEND 02 03\nSEND 04",
        {{0x01}, {0x02, 0x03}},
        "Sending Data SEND 01\r\nSending Data SEND 02 03\r\n"},
+      // Halt ends playback after the current line and its pause.
+      {"SEND 01\nSEND 02\n\"after\n", {{0x01}}, "Sending Data SEND 01\r\n", kHalt},
+      // Each later write logs its error, and playback goes on with its pauses.
+      {"SEND 01\nSEND 02\nSEND 03\n",
+       {{0x01}},
+       "Sending Data SEND 01\r\nSending Data SEND 02\r\nError!\r\n"
+       "Sending Data SEND 03\r\nError!\r\n",
+       kLoseLine},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
     ScriptBench bench(c.script);
-    EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
+    bench.tap.after_first = [&] {
+      if (c.then == kHalt) bench.shared.HaltRequested.store(1);
+      if (c.then == kLoseLine) bench.device.Close();
+    };
+    EXPECT_EQ(bench.Play(),
+              c.then == kHalt ? TransferOutcome::kHalted : TransferOutcome::kComplete);
     EXPECT_EQ(bench.tap.bursts, c.bursts);
     EXPECT_EQ(bench.BodyLog(), c.log);
     for (std::size_t i = 0; i < bench.tap.ticks.size(); ++i) EXPECT_EQ(bench.tap.ticks[i], 100 * i);
-    EXPECT_EQ(bench.shared.clock.TickCount(), 100 * c.bursts.size());
+    std::size_t sending = 0;  // lines that send, each followed by its pause
+    for (std::size_t at = 0; (at = c.log.find("Sending Data", at)) != std::string::npos; ++at)
+      ++sending;
+    EXPECT_EQ(bench.shared.clock.TickCount(), 100 * sending);
   }
-}
-
-TEST(RunScript, HaltEndsPlaybackAfterTheCurrentLineAndItsPause) {
-  ScriptBench bench("SEND 01\nSEND 02\n\"after\n");
-  bench.tap.after_first = [&] { bench.shared.HaltRequested.store(1); };
-  EXPECT_EQ(bench.Play(), TransferOutcome::kHalted);
-  EXPECT_EQ(bench.tap.bursts, std::vector<Bytes>{{0x01}});
-  EXPECT_EQ(bench.BodyLog(), "Sending Data SEND 01\r\n");
-  EXPECT_EQ(bench.shared.clock.TickCount(), 100u);
-}
-
-TEST(RunScript, AShortWriteLogsErrorAndPlaybackGoesOnWithItsPause) {
-  ScriptBench bench("SEND 01\nSEND 02\nSEND 03\n");
-  Bytes first;
-  bench.tap.after_first = [&] {
-    first = bench.device.ReadAvailable(0ms);
-    bench.device.Close();
-  };
-  EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
-  EXPECT_EQ(first, (Bytes{0x01}));
-  EXPECT_EQ(bench.BodyLog(),
-            "Sending Data SEND 01\r\nSending Data SEND 02\r\nError!\r\n"
-            "Sending Data SEND 03\r\nError!\r\n");
-  EXPECT_EQ(bench.shared.clock.TickCount(), 300u);
 }
 
 }  // namespace
