@@ -31,37 +31,6 @@ struct BurstTap : PortTap {
   std::function<void()> after_first;  // runs once the first burst is out, before its pause
 };
 
-// One script playback over a pseudo-terminal, as the operator starts it.
-class ScriptBench {
- public:
-  explicit ScriptBench(const std::string& script) {
-    std::ofstream(path_, std::ios::binary) << script;
-    form.SetText(Control::FileEdit, path_);
-    form.SetText(Control::PortCombo, device.SlavePath());
-  }
-
-  TransferOutcome Play() {
-    testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
-  }
-
-  // The log lines between the frame's file line and its "Closing Port".
-  std::string BodyLog() {
-    const std::string log = form.Log();
-    const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
-    return log.substr(start, log.rfind("Closing Port\r\n") - start);
-  }
-
-  PseudoTerminal device;
-  MemoryForm form;
-  SharedState shared;
-  BurstTap tap{shared.clock};
-
- private:
-  testing::TempFolder folder_{"kelvo-script"};
-  const std::string path_ = (folder_.Path() / "setup.scr").string();
-};
-
 // Each line's bytes go out in one burst, and a pause follows each line that sends and nothing
 // else. Halt, or the loss of the line, as the first burst goes out.
 TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
@@ -100,22 +69,34 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
        "Sending Data SEND 03\r\nError!\r\n",
        kLoseLine},
   };
+  const testing::TempFolder folder("kelvo-script");
+  const std::string path = (folder.Path() / "setup.scr").string();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
-    ScriptBench bench(c.script);
-    bench.tap.after_first = [&] {
-      if (c.then == kHalt) bench.shared.HaltRequested.store(1);
-      if (c.then == kLoseLine) bench.device.Close();
+    std::ofstream(path, std::ios::binary) << c.script;
+    PseudoTerminal device;
+    MemoryForm form;
+    SharedState shared;
+    form.SetText(Control::FileEdit, path);
+    form.SetText(Control::PortCombo, device.SlavePath());
+    BurstTap tap(shared.clock);
+    tap.after_first = [&] {
+      if (c.then == kHalt) shared.HaltRequested.store(1);
+      if (c.then == kLoseLine) device.Close();
     };
-    EXPECT_EQ(bench.Play(),
+    testing::FastTicker ticker(shared.clock);
+    EXPECT_EQ(RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome,
               c.then == kHalt ? TransferOutcome::kHalted : TransferOutcome::kComplete);
-    EXPECT_EQ(bench.tap.bursts, c.bursts);
-    EXPECT_EQ(bench.BodyLog(), c.log);
-    for (std::size_t i = 0; i < bench.tap.ticks.size(); ++i) EXPECT_EQ(bench.tap.ticks[i], 100 * i);
+    EXPECT_EQ(tap.bursts, c.bursts);
+    // The lines between the frame's file line and its "Closing Port".
+    const std::string log = form.Log();
+    const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
+    EXPECT_EQ(log.substr(start, log.rfind("Closing Port\r\n") - start), c.log);
+    for (std::size_t i = 0; i < tap.ticks.size(); ++i) EXPECT_EQ(tap.ticks[i], 100 * i);
     std::size_t sending = 0;  // lines that send, each followed by its pause
     for (std::size_t at = 0; (at = c.log.find("Sending Data", at)) != std::string::npos; ++at)
       ++sending;
-    EXPECT_EQ(bench.shared.clock.TickCount(), 100 * sending);
+    EXPECT_EQ(shared.clock.TickCount(), 100 * sending);
   }
 }
 
