@@ -67,10 +67,8 @@ std::string Text(std::initializer_list<Lines> parts) {
 
 // What the body wrote: after the file line, before "Closing Port".
 std::string Body(const std::string& log) {
-  const std::size_t start = log.find("\r\n", log.find("Opening File "));
-  const std::size_t end = log.find("\r\nClosing Port\r\n", start);
-  if (start == std::string::npos || end == std::string::npos) return "no body in: " + log;
-  return log.substr(start + 2, end - start);
+  const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
+  return log.substr(start, log.rfind("Closing Port\r\n") - start);
 }
 
 // The frames the device received, one short text each: "A 2008" and "E 4000" for commands,
@@ -227,7 +225,6 @@ TEST(UploadImageOverAUart, ADelayOf100TakesEveryReplyAndOneOf50TakesEachOnTheRet
 // device received. A halt ends as halted, anything else as failed; none sends EOT.
 TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
   struct Case {
-    const char* what = "";
     SimulatorOptions options{};
     std::string device_type = "ZARQX";
     std::string start_address = "0x2000";
@@ -245,80 +242,67 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
       "than 0x2000";
   const std::string lost = "Lost the port {port}. Aborting Programming";
   const Case cases[] = {
-      {.what = "halted after the NAK", .halt_on = "NAK detected", .body = {kNakLine}},
-      {.what = "data stream at the start",
-       .options = {.babble = true},
+      {.halt_on = "NAK detected", .body = {kNakLine}},  // halted after the NAK
+      {.options = {.babble = true},                     // data stream at the start
        .body = {kWaiting + "unexpected data stream detected"}},
-      {.what = "start address in another case",
-       .device_type = other,
+      {.device_type = other,  // start address in another case
        .start_address = "0X2000",
        .body = {kNakLine, odd_address, "Aborting Programming"}},
-      {.what = "trailing blank, device type in lower case",
-       .device_type = "zarqx",
+      {.device_type = "zarqx",  // trailing blank, device type in lower case
        .start_address = "0x2000 ",
        .body = {kNakLine, odd_address, "Aborting Programming"}},
-      {.what = "address command refused",
-       .options = {.refuse_command = SetAddressCommand},
+      {.options = {.refuse_command = SetAddressCommand},  // address command refused
        .device_type = other,
        .body = {kNakLine, "Initializing Address . . . Failed"},
        .wire = {"A 2000 refused"}},
-      {.what = "halted after the address command",
-       .device_type = other,
+      {.device_type = other,  // halted after the address command
        .halt_on = "Acknowledged",
        .body = {kNakLine, kAddressLine},
        .wire = {"A 2000"}},
-      {.what = "erase refused",
-       .options = {.refuse_command = EraseCommand},
+      {.options = {.refuse_command = EraseCommand},  // erase refused
        .device_type = other,
        .image = Pattern(300000),
        .body = {kNakLine, kAddressLine, kEraseLine, "Erasing 0x2000 . . . Failed"},
        .wire = {"A 2000", "E 2000 refused"}},
-      {.what = "halted during the erase",
-       .device_type = other,
+      {.device_type = other,  // halted during the erase
        .image = Pattern(300000),
        .halt_on = "Done",
        .body = {kNakLine, kAddressLine, kEraseLine, "Erasing 0x2000 . . . Done"},
        .wire = {"A 2000", "E 2000"}},
-      {.what = "re-addressing after a gap refused",
-       .options = {.refuse_command = SetAddressCommand},
+      {.options = {.refuse_command = SetAddressCommand},  // re-addressing after a gap refused
        .image = leading_blank,
        .body = {kNakLine, kStartLine,
                 "Skipping to Address 0x2008 . . . Failed.  Programming Aborting."},
        .wire = {"A 2008 refused"}},
-      {.what = "halted while retrying a block",
-       .options = {.refuse_block = 3, .refuse_times = 1000},
+      {.options = {.refuse_block = 3, .refuse_times = 1000},  // halted while retrying a block
        .halt_on = "Error on Block 3 / 4 . . . Retrying",
        .body = {kNakLine, kStartLine, "Error on Block 3 / 4 . . . Retrying"},
        .wire = {"#1", "#2", "#3 refused"}},
       // Noticed only once the block is handled, so there is no "Programming Complete".
-      {.what = "halted while the last block goes out",
-       .halt_on = "4 / 4",
+      {.halt_on = "4 / 4",  // halted while the last block goes out
        .body = {kNakLine, kStartLine},
        .wire = {"#1", "#2", "#3", "#4"}},
-      {.what = "image beyond the address range, refused before anything is sent",
-       .image = Pattern(917505),
+      // Refused before anything is sent.
+      {.image = Pattern(917505),  // image beyond the address range
        .body = {"Image of 917505 bytes is larger than the 917504 bytes the device can take. "
                 "Aborting Programming"}},
       // Less than one erase region: the erase line stands alone.
-      {.what = "image unreadable halfway",
-       .device_type = other,
+      {.device_type = other,  // image unreadable halfway
        .break_on = "2 / 4",
        .body = {kNakLine, kAddressLine, kEraseLine, kStartLine,
                 "Error reading the image file after block 2 / 4. Aborting Programming"},
        .wire = {"A 2000", "#1", "#2"}},
       // The packet that met the hang-up got no reply, and nothing more can cross the line.
-      {.what = "line gone while programming",
-       .options = {.hang_up_after_blocks = 2},
+      {.options = {.hang_up_after_blocks = 2},  // line gone while programming
        .body = {kNakLine, kStartLine, "Incomplete Response from ZARQ (Block 3, 0 Bytes)", lost},
        .wire = {"#1", "#2"}},
-      {.what = "line gone while waiting for the loader",
-       .options = {.silent = true},
+      {.options = {.silent = true},  // line gone while waiting for the loader
        .stop_on = "Opened",
        .body = {kWaiting + "no response", lost}},
   };
 
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
     UploadRun run(c.image, c.options, c.device_type, c.start_address);
     run.form.watch = [&](const std::string& text) {
       if (c.halt_on == text) run.shared.HaltRequested.store(1);
