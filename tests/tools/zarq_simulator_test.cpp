@@ -56,6 +56,12 @@ Bytes Packet(std::uint8_t number) {
   return packet;
 }
 
+// The frame with one bit of the byte at this index flipped.
+Bytes Damaged(Bytes frame, std::size_t at) {
+  frame[at] ^= 1;
+  return frame;
+}
+
 Bytes MemoryAt(const ZarqSimulator& simulator, std::size_t offset, std::size_t size = kBlockSize) {
   const Bytes memory = simulator.Memory();
   const auto first = memory.begin() + static_cast<std::ptrdiff_t>(offset);
@@ -82,20 +88,12 @@ TEST(ZarqSimulator, StoresWhereAddressedErasesWholeRegionsAndRefusesDamagedFrame
     EXPECT_EQ(MemoryAt(simulator, 0, memory.size()), memory);
   }
   // Each new session, however quickly the port is reopened, announces itself once.
-  for (int open = 0; open < 5; ++open) {
-    SCOPED_TRACE(open);
-    OpenAfterHandshake(simulator);
-  }
+  for (int open = 0; open < 5; ++open) OpenAfterHandshake(simulator);
   // Damaged and unknown frames are refused and change nothing: the session still loads at 0x2000.
-  Bytes bad_complement = Packet(1), bad_checksum = Packet(1);
-  bad_complement[2] = 0xFF;
-  bad_checksum.back() ^= 1;
-  Bytes bad_command = Command(SetAddressCommand, 0x3000);
-  bad_command[2] = 0xBD;
   SerialPort port = OpenAfterHandshake(simulator);
-  for (const Bytes& frame : {bad_complement, bad_checksum, bad_command, Command(0x42, 0x3000)}) {
+  for (const Bytes& frame : {Damaged(Packet(1), 2), Damaged(Packet(1), kDataPacketSize - 1),
+                             Damaged(Command(SetAddressCommand, 0x3000), 2), Command(0x42, 0x3000)})
     EXPECT_EQ(Answer(port, frame), kNak) << int{frame[1]};
-  }
   EXPECT_EQ(MemoryAt(simulator, 0x00000, 0x50000), Bytes(0x50000, 0xFF));
   EXPECT_EQ(Answer(port, Packet(3)), kAck);
   EXPECT_EQ(MemoryAt(simulator, 0x20000), Bytes(kBlockSize, 3));
@@ -112,10 +110,8 @@ TEST(ZarqSimulator, BabbleShortRepliesAndNoiseKeepTheirShape) {
 
   ZarqSimulator simulator({.short_reply = 1, .noise_before_ack = 3});
   SerialPort port = OpenAfterHandshake(simulator);
-  Bytes damaged = Packet(2);
-  damaged.back() ^= 1;
   EXPECT_EQ(Exchange(port, Packet(1), 1), Bytes{kAck});
-  EXPECT_EQ(Exchange(port, damaged, 1), Bytes{kNak});
+  EXPECT_EQ(Exchange(port, Damaged(Packet(2), kDataPacketSize - 1), 1), Bytes{kNak});
   const Bytes reply = Exchange(port, Command(SetAddressCommand, 0x2000), 4);
   ASSERT_EQ(reply.size(), 4u);
   EXPECT_EQ(reply.back(), kAck);
