@@ -45,10 +45,11 @@ Bytes Pattern(std::size_t size) {
   return image;
 }
 
-// Makes the blocks with these numbers (counted from 1) blank.
-void Blank(Bytes& image, std::size_t first, std::size_t last) {
+// The image with the blocks of these numbers (counted from 1) blank.
+Bytes Blank(Bytes image, std::size_t first, std::size_t last) {
   std::fill(image.begin() + static_cast<std::ptrdiff_t>((first - 1) * kBlockSize),
             image.begin() + static_cast<std::ptrdiff_t>(last * kBlockSize), 0xFF);
+  return image;
 }
 
 std::string Hex(unsigned value) {
@@ -128,7 +129,6 @@ struct UploadRun {
   }
   ~UploadRun() { fs::remove(image_path); }
 
-  // With the clock driven fast.
   TransferOutcome Run() {
     testing::FastTicker ticker(shared.clock);
     return RunTransfer(TransferKind::kUploadImage, form, shared).outcome;
@@ -151,9 +151,7 @@ struct UploadRun {
 // wire), a block refused three times, and a final part of 96 bytes, padded with 0xFF and summed
 // with its padding. Bytes appended to the file while it goes out are not sent.
 TEST(UploadImage, PutsTheImageAtItsAddressWithTheFramesLogAndFieldsOfTheDialogue) {
-  Bytes image = Pattern(917504 - 32);
-  Blank(image, 1, 1);
-  Blank(image, 3, 7166);
+  const Bytes image = Blank(Blank(Pattern(917504 - 32), 1, 1), 3, 7166);
   UploadRun run(image, {.refuse_block = 2, .refuse_times = 3});
   run.form.watch = [&](const std::string& text) {
     if (text == "1 / 7168") std::ofstream(run.image_path, std::ios::app) << std::string(2000, 'x');
@@ -184,11 +182,10 @@ TEST(UploadImage, PutsTheImageAtItsAddressWithTheFramesLogAndFieldsOfTheDialogue
 
 // At 9600 baud a packet takes 137.5 ms to leave and its reply 138.5 ms more: the reply is in
 // 276 ms after the write began. The write lasts until the packet has left, the response delay
-// lasts at least its length less one 50 ms step, and the read 134 ms. Over a modelled UART to
-// the device at line speed, with the clock at real speed and the first tick of each wait late
-// and at once in turn: a delay of 100 takes every reply; with one of 50 a reply read from
-// 137.5 ms to 271.5 ms lacks its last bytes, ACK among them, and the retry takes it. The device
-// acknowledges the repeat of a block it took without storing it again.
+// at least its length less one 50 ms step, the read 134 ms. Over a modelled UART to the device
+// at line speed, the clock's first tick in each wait late and at once in turn: a delay of 100
+// takes every reply; with 50, a reply read from 137.5 to 271.5 ms lacks its last bytes, ACK
+// among them, and the retry takes it. The device acknowledges a repeat without storing it.
 TEST(UploadImageOverAUart, ADelayOf100TakesEveryReplyAndOneOf50TakesEachOnTheRetry) {
   const Bytes image = Pattern(3 * kBlockSize);
   Lines retried = {kNakLine, kStartLine};
@@ -234,8 +231,6 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
     Lines body{};  // "{port}" stands for the port's path
     Lines wire{};
   };
-  Bytes leading_blank = Pattern(4 * kBlockSize);
-  Blank(leading_blank, 1, 1);
   const std::string other = "ZARQ 40 - 580";
   const std::string odd_address =
       "Initializing Address . . . This version of Kelvo does not recognize addresses other "
@@ -270,7 +265,7 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
        .body = {kNakLine, kAddressLine, kEraseLine, "Erasing 0x2000 . . . Done"},
        .wire = {"A 2000", "E 2000"}},
       {.options = {.refuse_command = SetAddressCommand},  // re-addressing after a gap refused
-       .image = leading_blank,
+       .image = Blank(Pattern(4 * kBlockSize), 1, 1),
        .body = {kNakLine, kStartLine,
                 "Skipping to Address 0x2008 . . . Failed.  Programming Aborting."},
        .wire = {"A 2008 refused"}},
