@@ -37,13 +37,10 @@ TEST(ChooseTransfer, AScriptIsAFileWhoseExtensionIsScr) {
 }
 
 TEST(ResponseDelayFromText, ReadsLikeAtoiAndKeepsTheLow16Bits) {
-  const struct {
-    const char* text;
-    std::uint16_t delay;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
       {"", 0},         {"abc", 0},    {"25 ms", 25}, {" \t+40", 40},          {"65536", 0},
       {"70000", 4464}, {"-1", 65535}, {"- 5", 0},    {"99999999999", 0xFFFF}, {"-99999999999", 0}};
-  for (const auto& c : cases) EXPECT_EQ(ResponseDelayFromText(c.text), c.delay) << c.text;
+  for (const auto& [text, delay] : cases) EXPECT_EQ(ResponseDelayFromText(text), delay) << text;
 }
 
 // After an append the caret stands at the start of the piece, after a line end at the end.
@@ -90,8 +87,7 @@ TEST(TransferFrame, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
   const auto file = [&](const char* name) { return (folder.Path() / name).string(); };
   const std::string fifo = file("pipe.bin"), held = file("held.bin"), script = file("setup.scr");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::ofstream(held) << "data";
-  std::ofstream(script) << "data";
+  for (const std::string& path : {held, script}) std::ofstream(path) << "data";
   std::FILE* holder = std::fopen(held.c_str(), "r");
   ASSERT_EQ(::flock(::fileno(holder), LOCK_EX | LOCK_NB), 0);
   const testing::ReadOnly read_only(script);
