@@ -27,9 +27,8 @@ TEST(HexValue, ReadsLikeStrtolInBase16WithA32BitLong) {
       "0x1F",      "1f",       "+1F",      "1FF",       "-1",        "100",        "ZZ",
       "123456789", "7FFFFFFF", "80000000", "-80000000", "-80000001", "-123456789", "0x",
       "0xZ",       "-0x10",    "+",        "",          "1G2",       " \t1a",      "0X1f"};
-  for (const std::string& text : named) {
+  for (const std::string& text : named)
     EXPECT_EQ(HexValue(text), StrtolWith32BitLong(text)) << '"' << text << '"';
-  }
 }
 
 // The bytes a SEND line names, worked out another way: split with a stream, read with strtol.
