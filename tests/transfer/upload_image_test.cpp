@@ -228,8 +228,7 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
     Bytes image = Pattern(4 * kBlockSize);
     // The texts at which Halt is pressed, the image file breaks, the device hangs up.
     std::optional<std::string> halt_on{}, break_on{}, stop_on{};
-    Lines body{};  // "{port}" stands for the port's path
-    Lines wire{};
+    Lines body{}, wire{};  // "{port}" stands for the port's path
   };
   const std::string other = "ZARQ 40 - 580";
   const std::string odd_address =
