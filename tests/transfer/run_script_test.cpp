@@ -2,143 +2,182 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "simulator/pseudo_terminal.h"
 #include "support/fast_ticker.h"
 #include "support/temp_folder.h"
+#include "transfer/hex_value.h"
 #include "transfer/memory_form.h"
+#include "transfer/script_line.h"
 #include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
-// Each write to the port, with the clock's reading when it went out.
+// strtol itself, with its long narrowed to the 32 bits that script tokens saturate at.
+std::int32_t StrtolWith32BitLong(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 16);
+  return static_cast<std::int32_t>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+}
+
+TEST(HexValue, ReadsLikeStrtolInBase16WithA32BitLong) {
+  const std::vector<std::string> named = {
+      "0x1F",      "1f",       "+1F",      "1FF",       "-1",        "100",        "ZZ",
+      "123456789", "7FFFFFFF", "80000000", "-80000000", "-80000001", "-123456789", "0x",
+      "0xZ",       "-0x10",    "+",        "",          "1G2",       " \t1a",      "0X1f"};
+  for (const std::string& text : named)
+    EXPECT_EQ(HexValue(text), StrtolWith32BitLong(text)) << '"' << text << '"';
+}
+
+// The bytes a SEND line names, worked out another way: split with a stream, read with strtol.
+Bytes NamedBytes(const std::string& line) {
+  std::istringstream words(line);
+  std::string word;
+  words >> word;  // the keyword
+  Bytes bytes;
+  std::uint8_t sum = 0;
+  while (words >> word) {
+    if (word.size() >= 2 && std::toupper(word[0]) == 'X' && std::toupper(word[1]) == 'X') {
+      bytes.push_back(static_cast<std::uint8_t>(0x100 - sum));
+      break;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(StrtolWith32BitLong(word)));
+    sum = static_cast<std::uint8_t>(sum + bytes.back());
+  }
+  return bytes;
+}
+
+// Lines made of pieces that matter to the parser and of stray bytes; half of them hold no
+// checksum token, so that many run past the store's 28 bytes.
+std::string RandomLine(std::mt19937& random) {
+  static const std::string pieces[] = {"SEND",      "send", "0x", "-",  "+",  "1f", "FF", "7", "Zz",
+                                       "123456789", "\"",   "\t", "\r", "\n", "  ", "XX", "xX"};
+  const std::size_t usable = random() % 2 == 0 ? std::size(pieces) : std::size(pieces) - 2;
+  std::string line = random() % 2 == 0 ? "SEND " : "";
+  for (int parts = random() % 90; parts > 0; --parts) {
+    line += random() % 6 == 0 ? std::string(1, static_cast<char>(random() % 256))
+                              : pieces[random() % usable];
+    if (random() % 2 == 0) line += ' ';
+  }
+  return line;
+}
+
+// Any bytes in: the parser never stores past its 28 bytes (the sanitizer build checks every
+// index), and what a filtered SEND line yields matches the bytes it names.
+TEST(ScriptLineFuzz, RandomLinesNeverOverflowTheStoreAndParseAsNamed) {
+  std::mt19937 random(7);
+  int overlong = 0;
+  for (int i = 0; i < 30000; ++i) {
+    const std::string raw = RandomLine(random);
+    const SendLineBytes unfiltered = ParseSendLine(raw);
+    ASSERT_EQ(unfiltered.Bytes().size(), std::min(unfiltered.named, SendLineBytes::kCapacity));
+
+    std::string line;
+    std::copy_if(raw.begin(), raw.end(), std::back_inserter(line),
+                 [](char c) { return IsScriptByte(static_cast<std::uint8_t>(c)); });
+    const std::string_view text = WithoutLeadingBlanks(line);
+    if (!IsSendLine(text)) continue;
+    const SendLineBytes parsed = ParseSendLine(text);
+    const Bytes named = NamedBytes(std::string(text));
+    ASSERT_EQ(parsed.named, named.size()) << line;
+    ASSERT_TRUE(std::equal(parsed.Bytes().begin(), parsed.Bytes().end(), named.begin())) << line;
+    overlong += parsed.TooMany();
+  }
+  EXPECT_GT(overlong, 1000);  // the store's edge was reached often
+}
+
+// Each write to the port. Each burst but the first comes after the pauses of those before.
 struct BurstTap : PortTap {
   explicit BurstTap(Clock& timing) : clock(timing) {}
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override {
     if (direction != Direction::kSent) return;
+    EXPECT_EQ(clock.TickCount(), 100 * bursts.size());
     bursts.emplace_back(bytes.begin(), bytes.end());
-    ticks.push_back(clock.TickCount());
     if (bursts.size() == 1 && after_first) after_first();
   }
   Clock& clock;
   std::vector<Bytes> bursts;
-  std::vector<std::uint32_t> ticks;
   std::function<void()> after_first;  // runs once the first burst is out, before its pause
 };
 
-// One script playback over a pseudo-terminal, as the operator starts it.
-class ScriptBench {
- public:
-  explicit ScriptBench(const std::string& script) {
-    std::ofstream(path_, std::ios::binary) << script;
-    form.SetText(Control::FileEdit, path_);
-    form.SetText(Control::PortCombo, device.SlavePath());
-  }
-
-  TransferOutcome Play() {
-    testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome;
-  }
-
-  // The log lines between the frame's file line and its "Closing Port".
-  std::string BodyLog() {
-    const std::string log = form.Log();
-    const std::string file_line = "Opening File " + path_ + " . . . Opened\r\n";
-    const std::string closing = "Closing Port\r\n";
-    const std::size_t start = log.find(file_line);
-    if (start == std::string::npos || !log.ends_with(closing)) return "unexpected log: " + log;
-    return log.substr(start + file_line.size(),
-                      log.size() - closing.size() - start - file_line.size());
-  }
-
-  PseudoTerminal device;
-  MemoryForm form;
-  SharedState shared;
-  BurstTap tap{shared.clock};
-
- private:
-  testing::TempFolder folder_{"kelvo-script"};
-  const std::string path_ = (folder_.Path() / "setup.scr").string();
-};
-
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
-}
-
-TEST(RunScript, WritesWhatEachLineNamesAndLogsIt) {
+// Each line's bytes go out in one burst, and a pause follows each line that sends and nothing
+// else. Halt, or the loss of the line, as the first burst goes out.
+TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
+  enum Then { kNothing, kHalt, kLoseLine };
   struct Case {
     std::string script;
-    Bytes received;
+    std::vector<Bytes> bursts;
     std::string log;
+    Then then = kNothing;
   };
-  const std::string send28 = "SEND " + Repeat("02 ", 28);
-  const std::string send29 = "SEND " + Repeat("01 ", 28) + "XX";
+  std::string send28 = "SEND", send29 = "SEND";
+  for (int i = 0; i < 28; ++i) send28 += " 02", send29 += " 01";
+  send29 += " XX";
   const Case cases[] = {
-      {"  SEND 0a 0b xx\n", {0x0A, 0x0B, 0xEB}, "Sending Data SEND 0a 0b xx\r\n"},
-      {"SEND\t01 02\n", {0x02}, "Sending Data SEND01 02\r\n"},
-      {"SEND 01\t02\n", {0x02}, "Sending Data SEND 0102\r\n"},
-      {"SENDX 01\n", {0x01}, "Sending Data SENDX 01\r\n"},
-      {"SEND 01\rSEND 02\n", {0x01, 0x02}, "Sending Data SEND 01SEND 02\r\n"},
-      {"SEND 1\200F\377 2\n", {0x1F, 0x02}, "Sending Data SEND 1F 2\r\n"},
-      {send28 + "\n", Bytes(28, 0x02), "Sending Data " + send28 + "\r\n"},
+      {"  SEND 0a 0b xx\n", {{0x0A, 0x0B, 0xEB}}, "Sending Data SEND 0a 0b xx\r\n"},
+      {"SEND\t01 02\n", {{0x02}}, "Sending Data SEND01 02\r\n"},
+      {"SENDX 01\n", {{0x01}}, "Sending Data SENDX 01\r\n"},
+      {"SEND 01\rSEND 02\n", {{0x01, 0x02}}, "Sending Data SEND 01SEND 02\r\n"},
+      {"SEND 1\200F\377 2\n", {{0x1F, 0x02}}, "Sending Data SEND 1F 2\r\n"},
+      {send28 + "\n", {Bytes(28, 0x02)}, "Sending Data " + send28 + "\r\n"},
       {send29 + "\n", {}, "Too many bytes (29, at most 28) in " + send29 + "\r\n"},
       {"SEND\nSEND   \n", {}, "No data found in SEND\r\nNo data found in SEND   \r\n"},
-      {"\"Hello\"\n\"\n  \"\"  two quotes \n\"SEND 01\n",
-       {},
-       "Hello\"\r\n\r\n  two quotes \r\nSEND 01\r\n"},
+      {"\"Hi\"\n\"\n  \"\"  quotes \n\"SEND 01\n", {}, "Hi\"\r\n\r\n  quotes \r\nSEND 01\r\n"},
       {"\n   \nhello\nsend 01\n Send 01\n", {}, ""},
       {"", {}, ""},
-      {"SEND 01\nSEND 02", {0x01}, "Sending Data SEND 01\r\n"},
-      {"\"shown\n\"not shown", {}, "shown\r\n"},
+      // A last line without its line end is not played.
+      {"SEND 01\nSEND 02 03\nSEND 04",
+       {{0x01}, {0x02, 0x03}},
+       "Sending Data SEND 01\r\nSending Data SEND 02 03\r\n"},
+      // Halt ends playback after the current line and its pause.
+      {"SEND 01\nSEND 02\n\"after\n", {{0x01}}, "Sending Data SEND 01\r\n", kHalt},
+      // Each later write logs its error, and playback goes on with its pauses.
+      {"SEND 01\nSEND 02\nSEND 03\n",
+       {{0x01}},
+       "Sending Data SEND 01\r\nSending Data SEND 02\r\nError!\r\n"
+       "Sending Data SEND 03\r\nError!\r\n",
+       kLoseLine},
   };
+  const testing::TempFolder folder("kelvo-script");
+  const std::string path = (folder.Path() / "setup.scr").string();
   for (const Case& c : cases) {
-    ScriptBench bench(c.script);
-    ASSERT_TRUE(bench.device.IsOpen());
-    EXPECT_EQ(bench.Play(), TransferOutcome::kComplete) << c.script;
-    EXPECT_EQ(bench.device.ReadAvailable(0ms), c.received) << c.script;
-    EXPECT_EQ(bench.BodyLog(), c.log) << c.script;
+    SCOPED_TRACE(c.script);
+    std::ofstream(path, std::ios::binary) << c.script;
+    PseudoTerminal device;
+    MemoryForm form;
+    SharedState shared;
+    form.SetText(Control::FileEdit, path);
+    form.SetText(Control::PortCombo, device.SlavePath());
+    BurstTap tap(shared.clock);
+    tap.after_first = [&] {
+      if (c.then == kHalt) shared.HaltRequested.store(1);
+      if (c.then == kLoseLine) device.Close();
+    };
+    testing::FastTicker ticker(shared.clock);
+    EXPECT_EQ(RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome,
+              c.then == kHalt ? TransferOutcome::kHalted : TransferOutcome::kComplete);
+    EXPECT_EQ(tap.bursts, c.bursts);
+    // The lines between the frame's file line and its "Closing Port".
+    const std::string log = form.Log();
+    const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
+    EXPECT_EQ(log.substr(start, log.rfind("Closing Port\r\n") - start), c.log);
+    std::size_t sending = 0;  // lines that send, each followed by its pause
+    for (std::size_t at = 0; (at = c.log.find("Sending Data", at)) != std::string::npos; ++at)
+      ++sending;
+    EXPECT_EQ(shared.clock.TickCount(), 100 * sending);
   }
-}
-
-TEST(RunScript, SendsEachLineInOneBurstAndPausesOnlyAfterBursts) {
-  ScriptBench bench("SEND 01 02 03\n\"note\nSEND\nSEND " + Repeat("00 ", 29) +
-                    "\nSEND 04 05\nother\nSEND 06\n");
-  EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
-  EXPECT_EQ(bench.tap.bursts, (std::vector<Bytes>{{1, 2, 3}, {4, 5}, {6}}));
-  EXPECT_EQ(bench.tap.ticks, (std::vector<std::uint32_t>{0, 100, 200}));
-  EXPECT_EQ(bench.shared.clock.TickCount(), 300u);
-}
-
-TEST(RunScript, HaltEndsPlaybackAfterTheCurrentLineAndItsPause) {
-  ScriptBench bench("SEND 01\nSEND 02\n\"after\n");
-  bench.tap.after_first = [&] { bench.shared.HaltRequested.store(1); };
-  EXPECT_EQ(bench.Play(), TransferOutcome::kHalted);
-  EXPECT_EQ(bench.device.ReadAvailable(0ms), (Bytes{0x01}));
-  EXPECT_EQ(bench.BodyLog(), "Sending Data SEND 01\r\n");
-  EXPECT_EQ(bench.shared.clock.TickCount(), 100u);
-}
-
-TEST(RunScript, AShortWriteLogsErrorAndPlaybackGoesOnWithItsPause) {
-  ScriptBench bench("SEND 01\nSEND 02\nSEND 03\n");
-  Bytes first;
-  bench.tap.after_first = [&] {
-    first = bench.device.ReadAvailable(0ms);
-    bench.device.Close();
-  };
-  EXPECT_EQ(bench.Play(), TransferOutcome::kComplete);
-  EXPECT_EQ(first, (Bytes{0x01}));
-  EXPECT_EQ(bench.BodyLog(),
-            "Sending Data SEND 01\r\nSending Data SEND 02\r\nError!\r\n"
-            "Sending Data SEND 03\r\nError!\r\n");
-  EXPECT_EQ(bench.shared.clock.TickCount(), 300u);
 }
 
 }  // namespace
