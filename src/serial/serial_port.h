@@ -21,7 +21,7 @@ class PortTap {
 };
 
 // The operating system's calls on an open port where a real line and a pseudo-terminal differ
-// (line_driver_posix.h); tests put a model of a real line in their place.
+// (line_driver_posix.h, line_driver_win32.h); tests put a model of a real line in their place.
 class LineDriver;
 
 // A serial line opened for exclusive use and set up for the loader: 9600 baud, 8 data bits, no
@@ -82,8 +82,10 @@ SerialPort OpenLoaderPort(const std::string& name);
 // The same, with the given calls in place of the system's.
 SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
 
-// Operators type Windows-style names; on this system "COMn" is /dev/ttyS(n-1), "USBn" is
+// Operators type Windows-style names. On Linux "COMn" is /dev/ttyS(n-1), "USBn" is
 // /dev/ttyUSBn, "ACMn" is /dev/ttyACMn, a name holding '/' is a path and any other is in /dev/.
+// On Windows "COMn" is \\.\COMn, so that COM10 and above open too; any other name is used
+// as typed.
 std::string DevicePathFor(const std::string& name);
 
 // The sentence that says why the named port did not open; holder names who has it, when known

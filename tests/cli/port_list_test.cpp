@@ -1,9 +1,8 @@
-#include "port_list.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "port_list_posix.h"
 #include "support/temp_folder.h"
 
 namespace kelvo::cli {
@@ -16,7 +15,7 @@ TEST(PortList, ListsRealPortsByTheNamesKelvoTakesWithUsbDescriptions) {
   testing::TempFolder sys("kelvo-sysfs");
   const fs::path ttys = sys.Path() / "class" / "tty", devices = sys.Path() / "devices";
   fs::create_directories(ttys);
-  EXPECT_EQ(FormatPortList(ListSerialPorts(ttys)), "No serial ports found.\n");
+  EXPECT_EQ(FormatPortList(ListSerialPortsIn(ttys)), "No serial ports found.\n");
   // A tty entry; device is its node under devices/, or empty for a virtual one.
   const auto tty = [&](const std::string& name, const std::string& device, const char* type = "") {
     fs::create_directories(ttys / name);
@@ -44,7 +43,7 @@ TEST(PortList, ListsRealPortsByTheNamesKelvoTakesWithUsbDescriptions) {
   usb("usb1/1-2", {"2341", "0043", "", "Uno", ""});
   tty("ttyAMA0", "platform/fe201000.serial");
 
-  EXPECT_EQ(FormatPortList(ListSerialPorts(ttys)),
+  EXPECT_EQ(FormatPortList(ListSerialPortsIn(ttys)),
             "ACM0     /dev/ttyACM0  Uno (2341:0043)\n"
             "ttyAMA0  /dev/ttyAMA0\n"
             "COM1     /dev/ttyS0\n"

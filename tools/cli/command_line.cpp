@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 
 #include "exit_status.h"
+#include "halt_signals.h"
+#include "port_list.h"
+#include "simulated_device.h"
 
 namespace kelvo::cli {
 namespace {
@@ -11,35 +14,30 @@ constexpr char kDescription[] =
     "Loads a firmware image into a ZARQ device over a serial port, or plays a script of bytes\n"
     "to it (a FILE ending in .scr), exactly as the Kelvo window's Start button does.";
 
-constexpr char kFooter[] =
-    R"(Defaults for --port, --address, --device and --delay come from KELVO.DAT in the
-current directory when it is there (the window writes it on Quit), else they are
-COM1, 0x2000, "ZARQ 40 - 580" and 0. kelvo-cli never writes KELVO.DAT.
-Port names: COMn is /dev/ttyS(n-1), USBn /dev/ttyUSBn, ACMn /dev/ttyACMn, a name
-holding '/' is a path, any other name is looked up in /dev/. See --list-ports.
-A port that another program has open is refused, and the log says which program.
-
-Response delay: 100 ms on a real 9600-baud serial port, up to 200 ms through a USB
-adapter that buffers what it sends, 0 for a device that ignores the baud rate.
-
---simulate runs against a simulated ZARQ device on a pseudo-terminal inside this
-program, over a line paced like a real 9600-baud cable; unless --delay is given,
-the response delay is then 200 ms, which that line needs. --instant drops the
-pacing. After an upload it reports whether the device's memory holds the image.
-
---trace writes one line per burst of bytes: milliseconds since the start, "->" for
-bytes to the device or "<-" for bytes from it, then the bytes in hex.
-
-Exit status: 0 upload complete (EOT sent) or script played; 1 the transfer failed;
-2 usage error; 124 halted by --timeout; 130 halted by Ctrl-C or SIGTERM.
-A second Ctrl-C ends the program at once.)";
+std::string Footer() {
+  return std::string(
+             "Defaults for --port, --address, --device and --delay come from KELVO.DAT in the\n"
+             "current directory when it is there (the window writes it on Quit), else they are\n"
+             "COM1, 0x2000, \"ZARQ 40 - 580\" and 0. kelvo-cli never writes KELVO.DAT.\n") +
+         kPortNamesText +
+         "\n\n"
+         "Response delay: 100 ms on a real 9600-baud serial port, up to 200 ms through a USB\n"
+         "adapter that buffers what it sends, 0 for a device that ignores the baud rate.\n\n" +
+         kSimulateText +
+         "\n\n"
+         "--trace writes one line per burst of bytes: milliseconds since the start, \"->\" for\n"
+         "bytes to the device or \"<-\" for bytes from it, then the bytes in hex.\n\n"
+         "Exit status: 0 upload complete (EOT sent) or script played; 1 the transfer failed;\n"
+         "2 usage error; 124 halted by --timeout; 130 halted by " +
+         kHaltSignalsText + ".\nA second one ends the program at once.";
+}
 
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
   CliOptions options;
   CLI::App app{kDescription, "kelvo-cli"};
-  app.footer(kFooter);
+  app.footer(Footer());
   app.get_formatter()->column_width(34);
   app.set_version_flag("--version", std::string("kelvo-cli ") + KELVO_VERSION);
 

@@ -1,18 +1,12 @@
 #include "console_form.h"
 
-#include <sys/ioctl.h>
+#include "terminal.h"
 
 namespace kelvo::cli {
 namespace {
 
 // A terminal redraws well under this; more often would only slow an instant line down.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-std::size_t TerminalWidth(std::FILE* terminal) {
-  winsize size{};
-  if (::ioctl(fileno(terminal), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
 
 bool IsProgressField(Control control) {
   return control == Control::BlockField || control == Control::ErrorsField ||

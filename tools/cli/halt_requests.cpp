@@ -1,10 +1,7 @@
 #include "halt_requests.h"
 
-#include <unistd.h>
-
-#include <csignal>
-
 #include "exit_status.h"
+#include "halt_signals.h"
 
 namespace kelvo::cli {
 namespace {
@@ -16,22 +13,15 @@ std::atomic<int> signals_seen{0};
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
-struct sigaction previous_int {
-}, previous_term{};
-
 void RequestHalt(HaltCause cause) {
   int none = static_cast<int>(HaltCause::kNone);
   halt_cause.compare_exchange_strong(none, static_cast<int>(cause));
   halt_flag->store(1);
 }
 
-void OnSignal(int) {
-  if (signals_seen.fetch_add(1) > 0) {
-    // The operator insists: end now, leaving the live progress line behind a line break.
-    static constexpr char kNewLine = '\n';
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
-    ::_exit(kExitSignal);
-  }
+// The operator who asks twice wants the program ended now.
+void OnSignal() {
+  if (signals_seen.fetch_add(1) > 0) EndAtOnce(kExitSignal);
   RequestHalt(HaltCause::kSignal);
 }
 
@@ -42,20 +32,14 @@ HaltRequests::HaltRequests(SharedState& shared, std::optional<std::uint32_t> tim
   halt_flag = &shared.HaltRequested;
   halt_cause.store(static_cast<int>(HaltCause::kNone));
   signals_seen.store(0);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, &previous_int);
-  ::sigaction(SIGTERM, &action, &previous_term);
+  CatchHaltSignals(OnSignal);
   if (timeout_ms) timer_ = std::thread([this, ms = *timeout_ms] { WatchTimeout(ms); });
 }
 
 HaltRequests::~HaltRequests() {
   stop_.store(true);
   if (timer_.joinable()) timer_.join();
-  ::sigaction(SIGINT, &previous_int, nullptr);
-  ::sigaction(SIGTERM, &previous_term, nullptr);
+  ReleaseHaltSignals();
 }
 
 HaltCause HaltRequests::Cause() const {

@@ -11,9 +11,9 @@ namespace kelvo::cli {
 
 enum class HaltCause : int { kNone, kSignal, kTimeout };
 
-// Halts the transfer as the window's Halt button does: on SIGINT or SIGTERM, and after
-// timeout_ms of the tick clock when given. A second signal ends the program at once with
-// status 130. One at a time; the previous signal handling comes back when it goes.
+// Halts the transfer as the window's Halt button does: on Ctrl-C or SIGTERM (Ctrl-Break on
+// Windows), and after timeout_ms of the tick clock when given. A second signal ends the program
+// at once with status 130. One at a time; the previous handling comes back when it goes.
 class HaltRequests {
  public:
   HaltRequests(SharedState& shared, std::optional<std::uint32_t> timeout_ms);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,17 +7,21 @@ namespace kelvo::cli {
 
 struct SerialPortEntry {
   std::string name;         // what --port and the window take: COM1, USB0, ACM0, ...
-  std::string device_path;  // the device it opens, e.g. /dev/ttyS0
-  std::string description;  // for USB adapters: maker, product, USB id and serial number
+  std::string device_path;  // the device it opens, e.g. /dev/ttyS0 or \\.\COM1
+  std::string description;  // what the system says of the port: a USB adapter's maker and
+                            // product, or Windows' friendly name
 };
 
-// The serial ports present, as the kernel lists them in class_dir (/sys/class/tty on a live
-// system), in natural order. Consoles, pseudo-terminals and the legacy ttyS entries that have
-// no UART behind them are left out.
-std::vector<SerialPortEntry> ListSerialPorts(
-    const std::filesystem::path& class_dir = "/sys/class/tty");
+// The serial ports present, in natural order (COM2 before COM10).
+std::vector<SerialPortEntry> ListSerialPorts();
+
+// Sorts by device path, numbers by their value: ttyS2 before ttyS10.
+void SortNaturally(std::vector<SerialPortEntry>& ports);
 
 // One aligned line per port, or a line saying that there are none.
 std::string FormatPortList(const std::vector<SerialPortEntry>& ports);
+
+// How --help explains the port names of this system.
+extern const char kPortNamesText[];
 
 }  // namespace kelvo::cli

@@ -1,7 +1,5 @@
 #include "run_cli.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -15,7 +13,8 @@
 #include "port_list.h"
 #include "serial/ticker.h"
 #include "settings/settings_file.h"
-#include "simulator/zarq_simulator.h"
+#include "simulated_device.h"
+#include "terminal.h"
 #include "trace_file.h"
 #include "transfer/transfer_frame.h"
 
@@ -29,10 +28,10 @@ constexpr char kPacedSimulationDelay[] = "200";
 // The form as Start would find it: the settings file's values (or the window's defaults), then
 // what the command line gives.
 void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
-              const ZarqSimulator* device) {
+              const SimulatedDevice* device) {
   LoadSettings(form, shared.ResponseDelay);
   form.SetText(Control::FileEdit, options.file);
-  if (device) form.SetText(Control::PortCombo, device->PortPath());
+  if (device) form.SetText(Control::PortCombo, device->PortName());
   if (options.port) form.SetText(Control::PortCombo, *options.port);
   if (options.address) form.SetText(Control::StartAddressCombo, *options.address);
   if (options.device) form.SetText(Control::DeviceTypeCombo, *options.device);
@@ -43,7 +42,7 @@ void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& opti
   }
 }
 
-bool ReportSimulatedMemory(const ZarqSimulator& device, const std::string& image_path) {
+bool ReportSimulatedMemory(const SimulatedDevice& device, const std::string& image_path) {
   std::ifstream in(image_path, std::ios::binary);
   const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in),
                                         std::istreambuf_iterator<char>()};
@@ -73,13 +72,12 @@ int RunCli(const CliOptions& options) {
     return kExitComplete;
   }
 
-  std::unique_ptr<ZarqSimulator> device;
+  std::unique_ptr<SimulatedDevice> device;
   if (options.simulate) {
-    SimulatorOptions simulator_options;
-    simulator_options.paced = !options.instant;
-    device = std::make_unique<ZarqSimulator>(simulator_options);
-    if (!device->IsRunning()) {
-      std::fprintf(stderr, "kelvo-cli: the simulated device found no pseudo-terminal to use\n");
+    std::string why;
+    device = StartSimulatedDevice(!options.instant, why);
+    if (!device) {
+      std::fprintf(stderr, "kelvo-cli: %s\n", why.c_str());
       return kExitFailed;
     }
   }
@@ -96,7 +94,7 @@ int RunCli(const CliOptions& options) {
   }
 
   SharedState shared;
-  ConsoleForm form(stdout, ::isatty(STDERR_FILENO) ? stderr : nullptr);
+  ConsoleForm form(stdout, IsLiveTerminal(stderr) ? stderr : nullptr);
   FillForm(form, shared, options, device.get());
   std::optional<std::uint32_t> timeout_ms;
   if (options.timeout_seconds) {

@@ -1,0 +1,93 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "settings/replace_file.h"
+
+namespace kelvo {
+namespace {
+
+std::string Why(DWORD error) {
+  char text[256] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+  std::string why(text, length);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.')) {
+    why.pop_back();
+  }
+  return why.empty() ? "error " + std::to_string(error) : why;
+}
+
+bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> ReadAll(HANDLE file) {
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[512];
+  DWORD got = 0;
+  while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  return bytes;
+}
+
+bool Rewind(HANDLE file) {
+  return ::SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
+std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Why(::GetLastError());
+  const std::vector<std::uint8_t> old = ReadAll(file);
+  std::string why;
+  if (!Rewind(file) || !WriteAll(file, bytes) || !::SetEndOfFile(file) ||
+      !::FlushFileBuffers(file)) {
+    why = Why(::GetLastError());
+    if (Rewind(file) && WriteAll(file, old)) ::SetEndOfFile(file);
+  }
+  ::CloseHandle(file);
+  return why;
+}
+
+}  // namespace
+
+std::string ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  // A replace needs only the folder's permission; it must not defeat a read-only file.
+  if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return Why(ERROR_ACCESS_DENIED);
+
+  // The process id keeps the name apart from any other running Kelvo's; a leftover with the
+  // same name belongs to a dead process and is overwritten.
+  const std::string temporary = path + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
+  const HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return RewriteInPlace(path, bytes);
+  // Flushed before the replace, so that after a crash the name holds either the old or the
+  // new bytes, never an empty file.
+  std::string why;
+  if (!WriteAll(file, bytes) || !::FlushFileBuffers(file)) why = Why(::GetLastError());
+  ::CloseHandle(file);
+  // ReplaceFile keeps the old file's attributes and access rights; a first save has none.
+  const bool replaced =
+      why.empty() &&
+      (exists ? ::ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
+                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+              : ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
+  if (replaced) return "";
+  if (why.empty()) why = Why(::GetLastError());
+  ::DeleteFileA(temporary.c_str());
+  return why;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# The Windows build under Wine, in a fresh prefix: the portable unit tests through ctest, then
+# kelvo-cli.exe end to end against the Linux zarq-sim on a pseudo-terminal that COM5 of the
+# prefix names, each case beside the Linux kelvo-cli's run of it.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+linux=build/default
+windows=build/windows
+
+work=$(mktemp -d /tmp/kelvo-wine.XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Wine's server and services must not inherit a pipe that someone reads to its end, or the
+# reader waits for them. COM5 is linked before the server starts, to a link of our own that
+# each case points at its simulator's pseudo-terminal: Wine follows it at every open.
+echo "Making a Wine prefix in $WINEPREFIX"
+wine wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+ln -s "$work/line" "$WINEPREFIX/dosdevices/com5"
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+cmake --preset windows
+cmake --build --preset windows
+ctest --preset windows
+
+failures=0
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+# zarq-sim with the given faults on $work/line, writing its memory at the upload's end.
+start_sim() {
+  rm -f "$work/line" "$work/memory.bin"
+  "$linux/tools/zarq-sim" --link "$work/line" --memory "$work/memory.bin" "$@" >/dev/null 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -L "$work/line" ] && return; sleep 0.05; done
+  fail "zarq-sim did not start"
+}
+stop_sim() {
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+}
+
+# The log without its clock times, its line ends and the port's name.
+normalise() {
+  tr -d '\r' <"$1" | grep -v -E '^(Time|Elapsed): ' |
+    sed -e "s#$work/line#PORT#g" -e 's#COM5#PORT#g'
+}
+
+# case NAME SIM_FAULTS... -- KELVO_CLI_ARGS...: runs both programs, each against a fresh
+# simulator, from $work (so that file names are the same), and compares their logs and exit
+# statuses. The image or script is the last argument.
+run_case() {
+  local name=$1
+  shift
+  local faults=()
+  while [ "$1" != "--" ]; do faults+=("$1"); shift; done
+  shift
+  local status
+  for system in linux windows; do
+    start_sim "${faults[@]}"
+    set +e
+    if [ $system = linux ]; then
+      (cd "$work" && "$OLDPWD/$linux/tools/cli/kelvo-cli" --port "$work/line" "$@") \
+        >"$work/$name.$system.log" 2>&1
+    else
+      (cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM5 "$@") \
+        >"$work/$name.$system.log" 2>&1 </dev/null
+    fi
+    status=$?
+    set -e
+    echo "$status" >"$work/$name.$system.status"
+    stop_sim
+    [ -f "$work/memory.bin" ] && cp "$work/memory.bin" "$work/$name.$system.memory"
+    [ -f "$work/trace" ] && mv "$work/trace" "$work/$name.$system.trace"
+  done
+  if ! diff <(normalise "$work/$name.linux.log") <(normalise "$work/$name.windows.log"); then
+    fail "$name: the Windows log differs from the Linux log"
+  fi
+  cmp -s "$work/$name.linux.status" "$work/$name.windows.status" ||
+    fail "$name: exit status $(cat "$work/$name.windows.status") on Windows," \
+      "$(cat "$work/$name.linux.status") on Linux"
+}
+
+expect_status() {
+  local status
+  status=$(cat "$work/$1.windows.status")
+  [ "$status" = "$2" ] || fail "$1: exit status $status, not $2"
+}
+
+# An image of 10 blocks: 4 of data, 3 blank, 2 of data and a short last one of 50 bytes.
+{
+  head -c $((4 * 128)) /dev/urandom
+  head -c $((3 * 128)) /dev/zero | tr '\0' '\377'
+  head -c $((2 * 128 + 50)) /dev/urandom
+} >"$work/image.bin"
+
+echo "Upload with a gap and a short last block"
+run_case upload -- --delay 200 image.bin
+expect_status upload 0
+# The device's memory at 0x20000, where address 0x2000 loads, holds the image.
+memory_holds() {
+  local memory="$work/$1.windows.memory"
+  [ -f "$memory" ] && cmp -s "$work/image.bin" \
+    <(tail -c +$((0x20000 + 1)) "$memory" | head -c "$(stat -c %s "$work/image.bin")") ||
+    fail "$1: the device's memory does not hold the image"
+}
+memory_holds upload
+
+echo "A refused block, retried"
+run_case refused --refuse-block 2 -- --delay 200 image.bin
+expect_status refused 0
+grep -q "Error on Block 2 / 10 . . . Retrying" "$work/refused.windows.log" || fail "refused: no retry"
+memory_holds refused
+
+echo "A script"
+printf 'SEND 0x41 0x20 0x00\r\n\r\nSEND 0x45 0x20 0x00\r\n' >"$work/play.scr"
+run_case script -- --trace trace play.scr
+expect_status script 0
+# The same bytes went to the device, in the same bursts.
+sent() { tr -d '\r' <"$1" | grep -- '->' | sed 's/^ *[0-9]* ms //'; }
+diff <(sent "$work/script.linux.trace") <(sent "$work/script.windows.trace") ||
+  fail "script: the Windows program sent other bytes"
+
+echo "A port that does not exist"
+(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM7 image.bin) \
+  >"$work/noport.log" 2>&1 </dev/null && status=0 || status=$?
+[ $status = 1 ] || fail "noport: exit status $status, not 1"
+grep -q "Opening Port COM7 . . . Failed" "$work/noport.log" || fail "noport: no Failed line"
+
+echo "Ctrl-C during the handshake"
+start_sim --silent
+(cd "$work" && exec wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM5 image.bin) \
+  >"$work/ctrlc.log" 2>&1 </dev/null &
+cli=$!
+for _ in $(seq 200); do grep -q "Waiting for Initial NAK" "$work/ctrlc.log" && break; sleep 0.05; done
+kill -INT $cli
+wait $cli && status=0 || status=$?
+stop_sim
+[ $status = 130 ] || fail "ctrlc: exit status $status, not 130"
+grep -q "Starting Programming" "$work/ctrlc.log" && fail "ctrlc: programming started"
+
+echo "KELVO.DAT written on Linux, read and written back on Windows"
+rm -f "$work/KELVO.DAT"
+"$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 $'Z:\\firmware\xe9.bin' \
+  0x2000 "ZARQ 40 - 580" 200
+(cd "$work" && wine "$OLDPWD/$windows/tests/settings_round_trip.exe" KELVO.DAT KELVO.COPY) \
+  </dev/null >/dev/null 2>&1 || fail "settings: the Windows build could not save"
+cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: the file changed on its way through"
+# kelvo-cli.exe takes the port and the delay from it.
+start_sim
+(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" image.bin) >"$work/settings.log" 2>&1 </dev/null || true
+stop_sim
+grep -q "Response Delay set to 200 ms" "$work/settings.log" && grep -q "Opening Port COM5 . . . Opened" "$work/settings.log" ||
+  fail "settings: kelvo-cli.exe did not use KELVO.DAT"
+
+echo "The port's calls with a USB adapter's driver in place of Wine's"
+start_sim
+wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
+stop_sim
+
+if [ $failures -gt 0 ]; then
+  echo "$failures Windows end-to-end check(s) failed; the logs are in $work"
+  trap - EXIT
+  wineserver -k 2>/dev/null || true
+  exit 1
+fi
+echo "All Windows end-to-end checks passed"

@@ -1,0 +1,18 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "terminal.h"
+
+namespace kelvo::cli {
+
+bool IsLiveTerminal(std::FILE* stream) {
+  return ::isatty(fileno(stream));
+}
+
+std::size_t TerminalWidth(std::FILE* terminal) {
+  winsize size{};
+  if (::ioctl(fileno(terminal), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace kelvo::cli
