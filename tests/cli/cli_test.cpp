@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -27,11 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-std::string FileContents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::FileContents;
 
 // The built kelvo-cli as a child process in the test's folder, its standard output and error
 // going to files there, or its standard error to a terminal when one is named.

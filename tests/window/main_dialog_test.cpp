@@ -9,8 +9,6 @@
 #include <QPushButton>
 #include <QUrl>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "forms.h"
 #include "settings/settings_record.h"
@@ -176,8 +174,7 @@ TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
     EXPECT_EQ(dialog.Form()->ReadText(Control::FileEdit), path);
     EXPECT_EQ(dialog.Shared()->ResponseDelay.load(), 100);
     dialog.accept();
-    std::ifstream saved("KELVO.DAT", std::ios::binary);
-    EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(saved), {}), file);
+    EXPECT_EQ(testing::FileContents("KELVO.DAT"), std::string(file.begin(), file.end()));
   }
 }
 
