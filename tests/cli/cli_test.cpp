@@ -203,8 +203,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "Opening Port /dev/kelvo-no-such-port . . . Failed\n"
                 "no such port: /dev/kelvo-no-such-port\n",
                 "kelvo-cli: no such port: /dev/kelvo-no-such-port"},
-        EndCase{"FileMissing", kDevice, "--port PORT missing.bin", 0, 1,
-                "Opening File missing.bin . . . Failed\n" + kClosed, ""},
         EndCase{"StrayByte", kStrayAck, "--port PORT app.bin", 0, 1,
                 "Waiting for Initial NAK . . . unexpected character detected\n" + kClosed, ""},
         EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", 0, 124,
