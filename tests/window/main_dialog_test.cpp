@@ -206,7 +206,6 @@ TEST_F(MainDialogTest, QuitAndEnterInAnyFieldSaveWhileEscAndTheCloseBoxLeaveTheF
   };
   const Case cases[] = {
       {"Quit, pressed with Space", key_in("QuitButton", Qt::Key_Space), true},
-      {"Enter in FileEdit", key_in("FileEdit", Qt::Key_Return), true},
       {"Enter in PortCombo", key_in("PortCombo", Qt::Key_Return), true},
       {"Enter in ResponseDelayEdit", key_in("ResponseDelayEdit", Qt::Key_Return), true},
       {"Enter in LogEdit", key_in("LogEdit", Qt::Key_Return), true},
