@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -27,11 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-std::string FileContents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::FileContents;
 
 // The built kelvo-cli as a child process in the test's folder, its standard output and error
 // going to files there, or its standard error to a terminal when one is named.
@@ -208,8 +203,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "Opening Port /dev/kelvo-no-such-port . . . Failed\n"
                 "no such port: /dev/kelvo-no-such-port\n",
                 "kelvo-cli: no such port: /dev/kelvo-no-such-port"},
-        EndCase{"FileMissing", kDevice, "--port PORT missing.bin", 0, 1,
-                "Opening File missing.bin . . . Failed\n" + kClosed, ""},
         EndCase{"StrayByte", kStrayAck, "--port PORT app.bin", 0, 1,
                 "Waiting for Initial NAK . . . unexpected character detected\n" + kClosed, ""},
         EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", 0, 124,

@@ -51,10 +51,6 @@ void ModelledUart::DiscardUnsent(int) {
 }
 
 bool ModelledUart::SetRts(int, bool raised) {
-  if (!options_.modem_lines) {
-    errno = ENOTTY;
-    return false;
-  }
   const std::lock_guard lock(mutex_);
   rts_.push_back({SteadyClock::now(), raised});
   return true;

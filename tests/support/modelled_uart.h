@@ -19,7 +19,6 @@ class ModelledUart : public LineDriver {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   struct Options {
-    bool modem_lines = true;  // RTS can be switched (TIOCMBIS, TIOCMBIC)
     // Where the driver takes RS-485 mode (TIOCSRS485): the mode it is in at first.
     std::optional<serial_rs485> rs485{};
     // Bytes that leave before the line stops for good (a stuck adapter, say).

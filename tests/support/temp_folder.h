@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kelvo::testing {
 
@@ -19,5 +21,11 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// All the bytes of the file at path; none when it cannot be read.
+std::string FileContents(const std::filesystem::path& path);
+
+// Makes the file at path hold exactly these bytes.
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace kelvo::testing

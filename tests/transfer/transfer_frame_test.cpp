@@ -78,8 +78,8 @@ TEST(TransferFrame, APortThatFailsEndsTheTransferAtOnceWithItsCause) {
             "no such port: /dev/kelvo-no-such-port\r\n");
 }
 
-// A file that cannot be had fails without waiting and the port is closed again; an upload adds
-// its times. A read-only file opens.
+// A file that cannot be had fails the transfer without waiting and the port is closed again; an
+// upload adds its times. A read-only file opens.
 TEST(TransferFrame, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
   const testing::TempFolder folder("kelvo-frame");
   const auto file = [&](const char* name) { return (folder.Path() / name).string(); };
@@ -104,7 +104,8 @@ TEST(TransferFrame, AFileThatFailsClosesThePortAndAnUploadAddsItsTimes) {
                {script, "Opened", ""}};
   for (const auto& c : cases) {
     form.SetText(Control::FileEdit, c.path);
-    RunTransfer(ChooseTransfer(c.path), form, shared);
+    EXPECT_EQ(RunTransfer(ChooseTransfer(c.path), form, shared).outcome,
+              c.result == "Failed" ? TransferOutcome::kFailed : TransferOutcome::kComplete);
     EXPECT_EQ(WithTimesMasked(form.Log()), "Starting\r\nTime: T\r\nOpening Port " +
                                                line.SlavePath() + " . . . Opened\r\nOpening File " +
                                                c.path + " . . . " + c.result +

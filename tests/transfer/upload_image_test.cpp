@@ -19,6 +19,7 @@
 #include "support/fast_ticker.h"
 #include "support/modelled_uart.h"
 #include "support/phased_ticker.h"
+#include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 #include "transfer/shared_state.h"
 #include "transfer/transfer_frame.h"
@@ -119,9 +120,7 @@ struct UploadRun {
                      const std::string& device_type = "ZARQ 40 - 580",
                      const std::string& start_address = "0x2000")
       : sim(options) {
-    std::ofstream(image_path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
+    testing::WriteFileBytes(image_path, image);
     form.SetText(Control::DeviceTypeCombo, device_type);
     form.SetText(Control::StartAddressCombo, start_address);
     form.SetText(Control::PortCombo, sim.PortPath());

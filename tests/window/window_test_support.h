@@ -9,10 +9,9 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
-#include <cstdint>
-#include <fstream>
 #include <functional>
-#include <vector>
+
+#include "support/temp_folder.h"
 
 namespace kelvo::testing {
 
@@ -73,12 +72,6 @@ inline bool ProcessEventsUntil(const std::function<bool()>& done,
   poll.start(1);
   if (!done()) loop.exec();
   return done();
-}
-
-inline void WriteFileBytes(const char* path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace kelvo::testing
