@@ -12,10 +12,7 @@
 #include "simulator/pseudo_terminal.h"
 #include "support/read_only.h"
 #include "support/temp_folder.h"
-#include "transfer/log_text.h"
 #include "transfer/memory_form.h"
-#include "transfer/response_delay.h"
-#include "transfer/time_lines.h"
 #include "transfer/transfer_launcher.h"
 
 namespace kelvo {
@@ -25,42 +22,6 @@ namespace {
 std::string WithTimesMasked(const std::string& log) {
   return std::regex_replace(log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )00:0\\d"),
                             "$1$2T");
-}
-
-TEST(ChooseTransfer, AScriptIsAFileWhoseExtensionIsScr) {
-  for (const char* path : {"C:\\Images\\APP.SCR", "/home/op/boot.Scr"})
-    EXPECT_EQ(ChooseTransfer(path), TransferKind::kRunScript) << path;
-  for (const char* path : {"C:\\my.scripts\\app.bin", "/srv/my.scr/app.bin", "C:\\Images\\app.sc",
-                           "app.scr.bin", "noextension"})
-    EXPECT_EQ(ChooseTransfer(path), TransferKind::kUploadImage) << path;
-}
-
-TEST(ResponseDelayFromText, ReadsLikeAtoiAndKeepsTheLow16Bits) {
-  const std::pair<const char*, int> cases[] = {
-      {"", 0},         {"abc", 0},    {"25 ms", 25}, {" \t+40", 40},          {"65536", 0},
-      {"70000", 4464}, {"-1", 65535}, {"- 5", 0},    {"99999999999", 0xFFFF}, {"-99999999999", 0}};
-  for (const auto& [text, delay] : cases) EXPECT_EQ(ResponseDelayFromText(text), delay) << text;
-}
-
-// After an append the caret stands at the start of the piece, after a line end at the end.
-TEST(LogText, AStepAndItsOutcomeShareOneLineAndTheCaretFollows) {
-  LogText log;
-  log.LogLine("old");
-  log.SetText("Starting");
-  log.LogNewLine();
-  EXPECT_EQ(log.Caret(), 10u);
-  log.LogAppend("Opening Port COM1 . . . ");
-  EXPECT_EQ(log.Caret(), 10u);
-  log.LogAppend("");
-  EXPECT_EQ(log.Caret(), 34u);
-  log.LogLine("Failed");
-  EXPECT_EQ(log.Text(), "Starting\r\nOpening Port COM1 . . . Failed\r\n");
-  EXPECT_EQ(log.Caret(), log.Text().size());
-}
-
-// The zero-padded minutes and seconds below an hour show in the transfer logs.
-TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
-  EXPECT_EQ(ElapsedLine(3725), "Elapsed: 1:02:05");
 }
 
 TEST(TransferFrame, APortThatFailsEndsTheTransferAtOnceWithItsCause) {

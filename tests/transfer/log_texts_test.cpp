@@ -1,0 +1,50 @@
+// The texts a transfer reads and writes, the same on every system.
+
+#include <gtest/gtest.h>
+
+#include "transfer/log_text.h"
+#include "transfer/response_delay.h"
+#include "transfer/time_lines.h"
+#include "transfer/transfer_frame.h"
+
+namespace kelvo {
+namespace {
+
+TEST(ChooseTransfer, AScriptIsAFileWhoseExtensionIsScr) {
+  for (const char* path : {"C:\\Images\\APP.SCR", "/home/op/boot.Scr"})
+    EXPECT_EQ(ChooseTransfer(path), TransferKind::kRunScript) << path;
+  for (const char* path : {"C:\\my.scripts\\app.bin", "/srv/my.scr/app.bin", "C:\\Images\\app.sc",
+                           "app.scr.bin", "noextension"})
+    EXPECT_EQ(ChooseTransfer(path), TransferKind::kUploadImage) << path;
+}
+
+TEST(ResponseDelayFromText, ReadsLikeAtoiAndKeepsTheLow16Bits) {
+  const std::pair<const char*, int> cases[] = {
+      {"", 0},         {"abc", 0},    {"25 ms", 25}, {" \t+40", 40},          {"65536", 0},
+      {"70000", 4464}, {"-1", 65535}, {"- 5", 0},    {"99999999999", 0xFFFF}, {"-99999999999", 0}};
+  for (const auto& [text, delay] : cases) EXPECT_EQ(ResponseDelayFromText(text), delay) << text;
+}
+
+// After an append the caret stands at the start of the piece, after a line end at the end.
+TEST(LogText, AStepAndItsOutcomeShareOneLineAndTheCaretFollows) {
+  LogText log;
+  log.LogLine("old");
+  log.SetText("Starting");
+  log.LogNewLine();
+  EXPECT_EQ(log.Caret(), 10u);
+  log.LogAppend("Opening Port COM1 . . . ");
+  EXPECT_EQ(log.Caret(), 10u);
+  log.LogAppend("");
+  EXPECT_EQ(log.Caret(), 34u);
+  log.LogLine("Failed");
+  EXPECT_EQ(log.Text(), "Starting\r\nOpening Port COM1 . . . Failed\r\n");
+  EXPECT_EQ(log.Caret(), log.Text().size());
+}
+
+// The zero-padded minutes and seconds below an hour show in the transfer logs.
+TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
+  EXPECT_EQ(ElapsedLine(3725), "Elapsed: 1:02:05");
+}
+
+}  // namespace
+}  // namespace kelvo
