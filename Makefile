@@ -4,9 +4,12 @@
 BUILD_DEBS := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
 SANITIZE_DEBS := clang libclang-rt-14-dev
 BENCH_DEBS := libbenchmark-dev
+# The Windows build's cross compiler (the POSIX threads flavour) and GoogleTest's sources.
+WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
+WINE_DEBS := wine wine64
 SCREENSHOT_DEBS := xvfb imagemagick
 
-.PHONY: test sanitize fuzz bench demo screenshot format clean
+.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -43,6 +46,23 @@ test:
 	cmake --preset default
 	cmake --build --preset default
 	ctest --preset default
+
+# The Windows programs, cross-built, as build/windows/kelvo-VERSION-win64.zip.
+windows:
+	$(call need,$(BUILD_DEBS) $(WINDOWS_DEBS))
+	cmake --preset windows
+	cmake --build --preset windows --target windows_zip
+
+# The Windows build under Wine: its unit tests, then kelvo-cli.exe against zarq-sim.
+test-windows:
+	$(call need,$(BUILD_DEBS) $(WINDOWS_DEBS) $(WINE_DEBS))
+	cmake --preset default
+	cmake --build --preset default --target zarq-sim kelvo-cli settings_round_trip
+	tests/windows/run.sh
+
+# A paced upload's time per block through Wine, beside Linux's.
+bench-windows: test-windows
+	bench/wine/paced_upload.sh
 
 sanitize:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))

@@ -59,9 +59,18 @@ std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t
   return why;
 }
 
+// Wine's ReplaceFile fails on a name relative to the current folder ("KELVO.DAT"); the full
+// path names the same file on every system.
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH];
+  const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  return length > 0 && length < sizeof full ? std::string(full, length) : path;
+}
+
 }  // namespace
 
-std::string ReplaceFileContents(const std::string& path, std::span<const std::uint8_t> bytes) {
+std::string ReplaceFileContents(const std::string& name, std::span<const std::uint8_t> bytes) {
+  const std::string path = FullPath(name);
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   // A replace needs only the folder's permission; it must not defeat a read-only file.

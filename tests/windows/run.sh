@@ -7,25 +7,7 @@ cd "$(dirname "$0")/../.."
 linux=build/default
 windows=build/windows
 
-work=$(mktemp -d /tmp/kelvo-wine.XXXXXX)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Wine's server and services must not inherit a pipe that someone reads to its end, or the
-# reader waits for them. COM5 is linked before the server starts, to a link of our own that
-# each case points at its simulator's pseudo-terminal: Wine follows it at every open.
-echo "Making a Wine prefix in $WINEPREFIX"
-wine wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
-ln -s "$work/line" "$WINEPREFIX/dosdevices/com5"
-wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+source tests/windows/wine_prefix.sh
 
 cmake --preset windows
 cmake --build --preset windows
@@ -35,20 +17,6 @@ failures=0
 fail() {
   echo "FAILED: $*"
   failures=$((failures + 1))
-}
-
-# zarq-sim with the given faults on $work/line, writing its memory at the upload's end.
-start_sim() {
-  rm -f "$work/line" "$work/memory.bin"
-  "$linux/tools/zarq-sim" --link "$work/line" --memory "$work/memory.bin" "$@" >/dev/null 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -L "$work/line" ] && return; sleep 0.05; done
-  fail "zarq-sim did not start"
-}
-stop_sim() {
-  kill "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
 }
 
 # The log without its clock times, its line ends and the port's name.
@@ -132,6 +100,14 @@ sent() { tr -d '\r' <"$1" | grep -- '->' | sed 's/^ *[0-9]* ms //'; }
 diff <(sent "$work/script.linux.trace") <(sent "$work/script.windows.trace") ||
   fail "script: the Windows program sent other bytes"
 
+echo "A port named by its device path, and the list of ports"
+start_sim
+(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port '\\.\COM5' play.scr) \
+  >"$work/devicepath.log" 2>&1 </dev/null || fail "devicepath: exit status $?"
+stop_sim
+wine "$windows/tools/cli/kelvo-cli.exe" --list-ports </dev/null | tr -d '\r' >"$work/ports.txt"
+grep -q -E '^COM[0-9]+ +\\\\\.\\COM[0-9]+' "$work/ports.txt" || fail "list-ports: $(cat "$work/ports.txt")"
+
 echo "A port that does not exist"
 (cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM7 image.bin) \
   >"$work/noport.log" 2>&1 </dev/null && status=0 || status=$?
@@ -157,6 +133,10 @@ rm -f "$work/KELVO.DAT"
 (cd "$work" && wine "$OLDPWD/$windows/tests/settings_round_trip.exe" KELVO.DAT KELVO.COPY) \
   </dev/null >/dev/null 2>&1 || fail "settings: the Windows build could not save"
 cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: the file changed on its way through"
+# Saved over itself, the existing file is replaced rather than made anew.
+(cd "$work" && wine "$OLDPWD/$windows/tests/settings_round_trip.exe" KELVO.COPY KELVO.COPY) \
+  </dev/null >/dev/null 2>&1 || fail "settings: the Windows build could not save over a file"
+cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: the file changed when saved over"
 # kelvo-cli.exe takes the port and the delay from it.
 start_sim
 (cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" image.bin) >"$work/settings.log" 2>&1 </dev/null || true
