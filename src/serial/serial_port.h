@@ -61,7 +61,11 @@ class SerialPort {
 
  private:
   friend SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
+  // Each system's back end defines its handle and how it is let go.
   struct Native;
+  struct NativeDeleter {
+    void operator()(Native* native) const;
+  };
   // Waits until the driver reports every written byte gone or the deadline has passed; returns
   // the count left unsent then, which is dropped.
   std::size_t AwaitSent(std::chrono::steady_clock::time_point deadline);
@@ -70,7 +74,7 @@ class SerialPort {
   template <typename Move>
   std::size_t MoveBytes(std::size_t count, short events,
                         std::chrono::steady_clock::time_point deadline, Move move);
-  std::unique_ptr<Native> native_;
+  std::unique_ptr<Native, NativeDeleter> native_;
   PortError error_ = PortError::kNone;
   std::string failure_cause_;
   PortTap* tap_ = nullptr;

@@ -96,25 +96,8 @@ RtsControl RaiseRtsOnlyWhileSending(LineDriver& driver, int fd, serial_rs485& pr
 
 }  // namespace
 
-SerialPort::SerialPort() = default;
-SerialPort::~SerialPort() {
-  Close();
-}
-SerialPort::SerialPort(SerialPort&& other) noexcept = default;
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = std::move(other.native_);
-    error_ = other.error_;
-    failure_cause_ = std::move(other.failure_cause_);
-    tap_ = other.tap_;
-  }
-  return *this;
-}
-
-bool SerialPort::IsOpen() const {
-  return native_ != nullptr;
+void SerialPort::NativeDeleter::operator()(Native* native) const {
+  delete native;
 }
 
 bool SerialPort::Lost() const {
@@ -241,7 +224,7 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
     return fail(ErrorFromErrno(error));
   }
 
-  port.native_ = std::make_unique<SerialPort::Native>();
+  port.native_.reset(new SerialPort::Native);
   port.native_->fd = fd;
   port.native_->driver = &driver;
   port.native_->saved = saved;

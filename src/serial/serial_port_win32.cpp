@@ -62,25 +62,8 @@ bool ApplySettings(LineDriver& driver, HANDLE handle, DCB& settings, RtsControl&
 
 }  // namespace
 
-SerialPort::SerialPort() = default;
-SerialPort::~SerialPort() {
-  Close();
-}
-SerialPort::SerialPort(SerialPort&& other) noexcept = default;
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = std::move(other.native_);
-    error_ = other.error_;
-    failure_cause_ = std::move(other.failure_cause_);
-    tap_ = other.tap_;
-  }
-  return *this;
-}
-
-bool SerialPort::IsOpen() const {
-  return native_ != nullptr;
+void SerialPort::NativeDeleter::operator()(Native* native) const {
+  delete native;
 }
 
 bool SerialPort::Lost() const {
@@ -171,7 +154,7 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   timeouts.WriteTotalTimeoutConstant = 100;
   if (!::SetCommTimeouts(handle, &timeouts)) return fail(PortError::kOther, handle);
 
-  port.native_ = std::make_unique<SerialPort::Native>();
+  port.native_.reset(new SerialPort::Native);
   port.native_->handle = handle;
   port.native_->driver = &driver;
   port.native_->rts = rts;
