@@ -103,6 +103,19 @@ inline constexpr Control kMainControls[] = {
 
 inline constexpr Form kMainForm = {"Harvenor - Kelvo ", 307, 276, kMainControls};
 
+// The controls that a transfer reaches, in the order of kelvo::Control, and those that only
+// the window handles.
+inline constexpr int kTransferControlIds[] = {1004, 1002, 1005, 1008, 1010, 1012,
+                                              1011, 1006, 1013, 1014, 1015, 1016};
+inline constexpr int kFileEdit = 1004;
+inline constexpr int kBrowseButton = 1001;
+inline constexpr int kStartButton = 1006;
+inline constexpr int kHaltButton = 1013;
+inline constexpr int kHelpButton = 1017;
+inline constexpr int kLogEdit = 1010;
+
+inline constexpr char kHelpFileName[] = "KelvoHelp.rtf";
+
 // The entry that opens the About box.
 inline constexpr char kAboutEntry[] = "&About Kelvo...";
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "serial/line_log.h"
@@ -21,6 +22,7 @@ enum class Control {
   ChecksumField,
   ResponseDelayEdit,
 };
+inline constexpr std::size_t kControlCount = 12;
 
 // How a transfer reaches the form. Every call completes before it returns, so a transfer sees
 // the form as its own writes left it. Behind the window each call is carried out by the window

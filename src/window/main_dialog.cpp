@@ -19,21 +19,6 @@
 #include "window/window_form.h"
 
 namespace kelvo {
-namespace {
-
-// The form's identifiers of the controls a transfer reaches, in the order of Control.
-constexpr int kControlIds[kControlCount] = {1004, 1002, 1005, 1008, 1010, 1012,
-                                            1011, 1006, 1013, 1014, 1015, 1016};
-constexpr int kBrowseButton = 1001;
-constexpr int kStartButton = 1006;
-constexpr int kHaltButton = 1013;
-constexpr int kHelpButton = 1017;
-constexpr int kFileEdit = 1004;
-constexpr int kLogEdit = 1010;
-
-constexpr char kHelpFileName[] = "KelvoHelp.rtf";
-
-}  // namespace
 
 MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_(this) {
   const QHash<int, QWidget*> controls = BuildForm(*this, forms::kMainForm);
@@ -59,10 +44,11 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   setWindowIcon(icon);
 
   std::array<QWidget*, kControlCount> bound{};
-  for (std::size_t i = 0; i < kControlCount; ++i) bound[i] = controls.value(kControlIds[i]);
-  file_edit_ = qobject_cast<QLineEdit*>(controls.value(kFileEdit));
-  form_ =
-      std::make_shared<WindowForm>(*this, bound, *qobject_cast<LogPane*>(controls.value(kLogEdit)));
+  for (std::size_t i = 0; i < kControlCount; ++i)
+    bound[i] = controls.value(forms::kTransferControlIds[i]);
+  file_edit_ = qobject_cast<QLineEdit*>(controls.value(forms::kFileEdit));
+  form_ = std::make_shared<WindowForm>(*this, bound,
+                                       *qobject_cast<LogPane*>(controls.value(forms::kLogEdit)));
   launcher_ = std::make_unique<TransferLauncher>(form_, shared_);
 
   LoadSettings(*form_, shared_->ResponseDelay);
@@ -73,14 +59,14 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   connect(&tick_timer_, &QTimer::timeout, this, [this] { shared_->clock.Tick(); });
   tick_timer_.start();
 
-  connect(qobject_cast<QPushButton*>(controls.value(kBrowseButton)), &QPushButton::clicked, this,
-          &MainDialog::Browse);
-  connect(qobject_cast<QPushButton*>(controls.value(kStartButton)), &QPushButton::clicked, this,
-          [this] { launcher_->Start(); });
-  connect(qobject_cast<QPushButton*>(controls.value(kHaltButton)), &QPushButton::clicked, this,
-          [this] { launcher_->Halt(); });
-  connect(qobject_cast<QPushButton*>(controls.value(kHelpButton)), &QPushButton::clicked, this,
-          &MainDialog::Help);
+  connect(qobject_cast<QPushButton*>(controls.value(forms::kBrowseButton)), &QPushButton::clicked,
+          this, &MainDialog::Browse);
+  connect(qobject_cast<QPushButton*>(controls.value(forms::kStartButton)), &QPushButton::clicked,
+          this, [this] { launcher_->Start(); });
+  connect(qobject_cast<QPushButton*>(controls.value(forms::kHaltButton)), &QPushButton::clicked,
+          this, [this] { launcher_->Halt(); });
+  connect(qobject_cast<QPushButton*>(controls.value(forms::kHelpButton)), &QPushButton::clicked,
+          this, &MainDialog::Help);
   file_edit_->setFocus();
 }
 
@@ -124,7 +110,8 @@ void MainDialog::Browse() {
 }
 
 void MainDialog::Help() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(kHelpFileName)));
+  QDesktopServices::openUrl(
+      QUrl::fromLocalFile(QDir::current().absoluteFilePath(forms::kHelpFileName)));
 }
 
 }  // namespace kelvo

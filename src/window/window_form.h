@@ -15,8 +15,6 @@ namespace kelvo {
 
 class LogPane;
 
-inline constexpr std::size_t kControlCount = 12;
-
 // The form behind the window, as the transfers see it. Every call is carried out by the window
 // thread: at once when made there, otherwise handed to it while the calling thread waits. The
 // window thread never waits for a worker. Once the window has detached the form, calls do

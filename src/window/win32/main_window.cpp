@@ -1,0 +1,216 @@
+#include "window/win32/main_window.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "forms.h"
+#include "settings/settings_file.h"
+#include "transfer/shared_state.h"
+#include "transfer/transfer_launcher.h"
+#include "window/win32/dialog_template.h"
+#include "window/win32/form_model.h"
+#include "window/win32/log_view.h"
+
+namespace kelvo {
+namespace {
+
+constexpr UINT_PTR kTickTimer = 1;
+// A system-menu command of our own: below 0xF000, and a multiple of 16 as the system wants.
+constexpr UINT kAboutCommand = 0x0010;
+constexpr int kIconId = 1;  // in the program's resources
+
+struct Window {
+  HINSTANCE instance = nullptr;
+  HWND dialog = nullptr;
+  std::shared_ptr<SharedState> shared = std::make_shared<SharedState>();
+  std::shared_ptr<FormModel> form = std::make_shared<FormModel>();
+  std::unique_ptr<TransferLauncher> launcher;
+  bool showing = false;  // the window is setting its controls' texts, not the operator
+};
+
+HWND Item(const Window& window, Control control) {
+  return ::GetDlgItem(window.dialog, forms::kTransferControlIds[static_cast<std::size_t>(control)]);
+}
+
+std::string TextOf(HWND control) {
+  std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(control)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(
+      ::GetWindowTextA(control, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// Brings the controls up to date with what the transfer wrote since the last tick.
+void ShowChanges(Window& window) {
+  const FormModel::Changes changes = window.form->TakeChanges();
+  window.showing = true;
+  for (const auto& [control, text] : changes.texts)
+    ::SetWindowTextA(Item(window, control), text.c_str());
+  window.showing = false;
+  for (const auto& [control, enabled] : changes.buttons) {
+    const HWND button = Item(window, control);
+    // A disabled button keeps no focus worth having: keys would go nowhere, or to the next
+    // control, which may be Quit. The log takes it.
+    if (!enabled && ::GetFocus() == button) ::SetFocus(Item(window, Control::LogEdit));
+    ::EnableWindow(button, enabled);
+  }
+  log_view::Apply(Item(window, Control::LogEdit), changes);
+}
+
+// The texts the operator can change, and where they come from.
+void Typed(Window& window, int id, int code) {
+  if (window.showing) return;
+  for (const Control control : {Control::FileEdit, Control::PortCombo, Control::StartAddressCombo,
+                                Control::DeviceTypeCombo, Control::ResponseDelayEdit}) {
+    const HWND item = Item(window, control);
+    if (::GetDlgCtrlID(item) != id) continue;
+    if (code == CBN_SELCHANGE) {
+      // The edit part shows the chosen item only after this notification.
+      const LRESULT chosen = ::SendMessageA(item, CB_GETCURSEL, 0, 0);
+      std::string text(static_cast<std::size_t>(
+                           std::max<LRESULT>(0, ::SendMessageA(item, CB_GETLBTEXTLEN, chosen, 0))) +
+                           1,
+                       '\0');
+      const LRESULT length =
+          ::SendMessageA(item, CB_GETLBTEXT, chosen, reinterpret_cast<LPARAM>(text.data()));
+      text.resize(static_cast<std::size_t>(std::max<LRESULT>(0, length)));
+      window.form->Typed(control, text);
+    } else if (code == EN_CHANGE || code == CBN_EDITCHANGE) {
+      window.form->Typed(control, TextOf(item));
+    }
+  }
+}
+
+INT_PTR CALLBACK AboutProcedure(HWND about, UINT message, WPARAM wparam, LPARAM) {
+  if (message == WM_INITDIALOG) return TRUE;
+  if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+    ::EndDialog(about, LOWORD(wparam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+void ShowAbout(const Window& window) {
+  const std::vector<WORD> about = DialogTemplate(
+      forms::kAboutForm, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER, 0);
+  ::DialogBoxIndirectParamW(window.instance, reinterpret_cast<const DLGTEMPLATE*>(about.data()),
+                            window.dialog, AboutProcedure, 0);
+}
+
+void Browse(Window& window) {
+  // Opens where FileEdit points; choosing a file never changes the current folder, against
+  // which the settings and help files resolve.
+  std::array<char, MAX_PATH> path{};
+  const std::string current = TextOf(Item(window, Control::FileEdit));
+  current.copy(path.data(), path.size() - 1);
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window.dialog;
+  dialog.lpstrFilter = "BIN Files (*.bin)\0*.bin\0Scripts (*.scr)\0*.scr\0";
+  dialog.lpstrFile = path.data();
+  dialog.nMaxFile = static_cast<DWORD>(path.size());
+  dialog.lpstrDefExt = "bin";
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (::GetOpenFileNameA(&dialog)) ::SetWindowTextA(Item(window, Control::FileEdit), path.data());
+}
+
+void Initialise(Window& window) {
+  const HMENU system_menu = ::GetSystemMenu(window.dialog, FALSE);
+  ::AppendMenuA(system_menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuA(system_menu, MF_STRING, kAboutCommand, forms::kAboutEntry);
+  for (const int size : {ICON_BIG, ICON_SMALL}) {
+    const int pixels = ::GetSystemMetrics(size == ICON_BIG ? SM_CXICON : SM_CXSMICON);
+    const HANDLE icon = ::LoadImageW(window.instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, pixels,
+                                     pixels, LR_DEFAULTCOLOR);
+    ::SendMessageW(window.dialog, WM_SETICON, size, reinterpret_cast<LPARAM>(icon));
+  }
+  for (const forms::Control& control : forms::kMainForm.controls) {
+    for (const char* item : control.items) {
+      ::SendDlgItemMessageA(window.dialog, control.id, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(item));
+    }
+  }
+  window.launcher = std::make_unique<TransferLauncher>(window.form, window.shared);
+  LoadSettings(*window.form, window.shared->ResponseDelay);
+  ShowChanges(window);
+  window.shared->clock.Reset();
+  ::SetTimer(window.dialog, kTickTimer, Clock::kTickMs, nullptr);
+}
+
+INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto& window = *reinterpret_cast<Window*>(lparam);
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    window.dialog = dialog;
+    Initialise(window);
+    ::SetFocus(::GetDlgItem(dialog, forms::kFileEdit));
+    return FALSE;  // the focus is set
+  }
+  auto* window = reinterpret_cast<Window*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  if (!window) return FALSE;
+  switch (message) {
+    case WM_TIMER:
+      window->shared->clock.Tick();
+      ShowChanges(*window);
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wparam & 0xFFF0) != kAboutCommand) return FALSE;
+      ShowAbout(*window);
+      return TRUE;
+    case WM_HELP:  // F1
+      ::SendMessageW(dialog, WM_COMMAND, forms::kHelpButton, 0);
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDOK: {  // Quit, and Enter
+          // The window and its log are gone once Quit is done; only a console can be told.
+          const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
+          if (!why.empty()) {
+            std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
+          }
+          ::EndDialog(dialog, IDOK);
+          return TRUE;
+        }
+        case IDCANCEL:  // Esc and the close box
+          ::EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        case forms::kBrowseButton:
+          Browse(*window);
+          return TRUE;
+        case forms::kStartButton:
+          window->launcher->Start();
+          return TRUE;
+        case forms::kHaltButton:
+          window->launcher->Halt();
+          return TRUE;
+        case forms::kHelpButton:
+          // Opened by whatever the system opens the document with; a missing file does nothing.
+          ::ShellExecuteA(dialog, "open", forms::kHelpFileName, nullptr, nullptr, SW_SHOWNORMAL);
+          return TRUE;
+      }
+      Typed(*window, LOWORD(wparam), HIWORD(wparam));
+      return FALSE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void RunMainWindow(HINSTANCE instance) {
+  log_view::Register(instance);
+  Window window;
+  window.instance = instance;
+  const std::vector<WORD> form = DialogTemplate(
+      forms::kMainForm, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | WS_VISIBLE,
+      WS_EX_APPWINDOW);
+  ::DialogBoxIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(form.data()), nullptr,
+                            MainProcedure, reinterpret_cast<LPARAM>(&window));
+  // A transfer still running goes on without the window, writing only to the form's model,
+  // which it keeps alive; it ends with the process.
+}
+
+}  // namespace kelvo
