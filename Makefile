@@ -7,9 +7,9 @@ BENCH_DEBS := libbenchmark-dev
 # The Windows build's cross compiler (the POSIX threads flavour) and GoogleTest's sources.
 WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
 WINE_DEBS := wine wine64 xvfb xdotool fonts-wine
-SCREENSHOT_DEBS := xvfb imagemagick
+SCREENSHOT_DEBS := xvfb imagemagick xdotool
 
-.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows
+.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -60,9 +60,9 @@ test-windows:
 	cmake --build --preset default --target zarq-sim kelvo-cli settings_round_trip
 	tests/windows/run.sh
 
-# A paced upload's time per block through Wine, beside Linux's.
+# A paced upload's time per block through Wine, beside Linux's, and the window under load.
 bench-windows: test-windows
-	bench/wine/paced_upload.sh
+	bench/wine/run.sh
 
 sanitize:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
@@ -92,7 +92,15 @@ screenshot:
 	$(call need,$(BUILD_DEBS) $(SCREENSHOT_DEBS))
 	cmake --preset default
 	cmake --build --preset default --target kelvo
-	tools/screenshot.sh build/default/src/window/kelvo docs/screenshot.png
+	tools/screenshot.sh docs/screenshot.png build/default/src/window/kelvo
+
+# kelvo.exe under Wine and a virtual X server, as docs/screenshot-windows.png.
+screenshot-windows: windows
+	$(call need,$(WINE_DEBS) $(SCREENSHOT_DEBS))
+	prefix=$$(mktemp -d) && export WINEPREFIX=$$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= && \
+	  wine wineboot -i </dev/null >/dev/null 2>&1 && wineserver -w && \
+	  tools/screenshot.sh docs/screenshot-windows.png wine build/windows/src/window/win32/kelvo.exe; \
+	  status=$$?; wineserver -k; rm -rf $$prefix; exit $$status
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -86,4 +86,5 @@ for key in Return Escape; do
   fi
 done
 
+wineserver -k 2>/dev/null || true  # before its X server goes
 kill "$xvfb_pid"

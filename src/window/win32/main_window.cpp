@@ -27,8 +27,8 @@ constexpr int kIconId = 1;  // in the program's resources
 struct Window {
   HINSTANCE instance = nullptr;
   HWND dialog = nullptr;
-  std::shared_ptr<SharedState> shared = std::make_shared<SharedState>();
-  std::shared_ptr<FormModel> form = std::make_shared<FormModel>();
+  std::shared_ptr<SharedState> shared;
+  std::shared_ptr<FormModel> form;
   std::unique_ptr<TransferLauncher> launcher;
   bool showing = false;  // the window is setting its controls' texts, not the operator
 };
@@ -200,10 +200,12 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
 
 }  // namespace
 
-void RunMainWindow(HINSTANCE instance) {
+void RunMainWindow(HINSTANCE instance, const WindowParts& parts) {
   log_view::Register(instance);
   Window window;
   window.instance = instance;
+  window.shared = parts.shared;
+  window.form = parts.form;
   const std::vector<WORD> form = DialogTemplate(
       forms::kMainForm, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | WS_VISIBLE,
       WS_EX_APPWINDOW);
