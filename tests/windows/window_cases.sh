@@ -68,6 +68,20 @@ if start_window; then
 fi
 stop_sim
 
+echo "The window: closed in the middle of an upload, its worker carrying on without it"
+"$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 image.bin 0x2000 \
+  "ZARQ 40 - 580" 200
+start_sim --paced
+if start_window; then
+  xdotool key --window "$window" Tab Tab Tab Tab Tab space 2>/dev/null || true
+  sleep 2
+  xdotool key --window "$window" Escape 2>/dev/null || true
+  await_end
+  wait "$window_pid" && status=0 || status=$?
+  [ $status = 0 ] || fail "window: closed during an upload, the program ended with status $status"
+fi
+stop_sim
+
 echo "The window: Return saves the settings back, Esc leaves them"
 example='43 4F 4D 31 09 43 3A 5C 66 77 2E 62 69 6E 06 30 78 32 30 30 30 01 64 00'
 for key in Return Escape; do
