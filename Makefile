@@ -6,7 +6,7 @@ SANITIZE_DEBS := clang libclang-rt-14-dev
 BENCH_DEBS := libbenchmark-dev
 # The Windows build's cross compiler (the POSIX threads flavour) and GoogleTest's sources.
 WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
-WINE_DEBS := wine wine64 xvfb xdotool fonts-wine
+WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
 SCREENSHOT_DEBS := xvfb imagemagick xdotool
 
 .PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows

@@ -63,6 +63,14 @@ if start_window; then
   done
   cp "$work/memory.bin" "$work/window.windows.memory"
   memory_holds window
+
+  # A click in the log, Ctrl+A and Ctrl+C put the whole log on the clipboard.
+  xdotool mousemove --window "$window" 200 300 click 1 2>/dev/null || true
+  sleep 0.5
+  xdotool key --window "$window" ctrl+a ctrl+c 2>/dev/null || true
+  sleep 0.5
+  [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed 's/$/\\n/' | tr -d '\n')" = \
+    "$(field 1010)" ] || fail "window: the clipboard does not hold the log"
   xdotool key --window "$window" Escape 2>/dev/null || true
   await_end
 fi
