@@ -43,7 +43,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 
   auto* file = app.add_option("FILE", options.file, "image (*.bin) or script (*.scr)");
   auto* port =
-      app.add_option("--port", options.port, "serial port, e.g. COM1, USB0 or /dev/ttyUSB0");
+      app.add_option("--port", options.port, std::string("serial port, e.g. ") + kPortExamples);
   app.add_option("--address", options.address, "start address text, e.g. 0x2000");
   app.add_option("--device", options.device, "device type text, e.g. ZARQX or \"ZARQ 40 - 580\"");
   app.add_option("--delay", options.delay, "response delay text, read as milliseconds");

@@ -21,7 +21,8 @@ void SortNaturally(std::vector<SerialPortEntry>& ports);
 // One aligned line per port, or a line saying that there are none.
 std::string FormatPortList(const std::vector<SerialPortEntry>& ports);
 
-// How --help explains the port names of this system.
+// How --help explains the port names of this system, and gives examples of them.
 extern const char kPortNamesText[];
+extern const char kPortExamples[];
 
 }  // namespace kelvo::cli

@@ -9,6 +9,7 @@
 namespace kelvo::cli {
 namespace fs = std::filesystem;
 
+const char kPortExamples[] = "COM1, USB0 or /dev/ttyUSB0";
 const char kPortNamesText[] =
     "Port names: COMn is /dev/ttyS(n-1), USBn /dev/ttyUSBn, ACMn /dev/ttyACMn, a name\n"
     "holding '/' is a path, any other name is looked up in /dev/. See --list-ports.\n"

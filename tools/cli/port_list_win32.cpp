@@ -12,6 +12,7 @@
 
 namespace kelvo::cli {
 
+const char kPortExamples[] = "COM1 or COM12";
 const char kPortNamesText[] =
     "Port names: COMn opens \\\\.\\COMn, so COM10 and above work too; a name beginning\n"
     "with \\\\.\\ is used as typed. See --list-ports. A port that another program has\n"
