@@ -49,15 +49,17 @@ struct AdapterDriver final : LineDriver {
   }
 };
 
+// A command the simulator answers at any time; EOT would end its run.
+constexpr std::uint8_t kSetAddress[] = {0x05, 0x41, 0xBE, 0x00, 0x20};
+
 TEST(PortOnWindows, ADriverThatRefusesToToggleRtsHasItRaisedOnlyAroundEachWrite) {
   AdapterDriver driver;
   SerialPort port = OpenLoaderPort("COM5", driver);
   ASSERT_TRUE(port.IsOpen()) << port.FailureCause();
-  const std::uint8_t eot[] = {kEot};
-  EXPECT_EQ(port.Write(eot), 1u);
+  EXPECT_EQ(port.Write(kSetAddress), sizeof kSetAddress);
   EXPECT_EQ(driver.calls,
             (std::vector<std::string>{"SetCommState RTS 3", "SetCommState RTS 0", "CLRRTS",
-                                      "SETRTS", "WriteFile 1", "FlushFileBuffers", "CLRRTS"}));
+                                      "SETRTS", "WriteFile 5", "FlushFileBuffers", "CLRRTS"}));
 }
 
 TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndLaterReadsTakeTheBytes) {
@@ -69,8 +71,7 @@ TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndLaterReadsTakeTheBytes) {
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
   EXPECT_EQ(driver.calls.back(), "ClearCommError");
   // The device answers a command whatever came before it: NAK's greeting, then ACK or NAK.
-  const std::uint8_t set_address[] = {0x05, 0x41, 0xBE, 0x00, 0x20};
-  EXPECT_EQ(port.Write(set_address), sizeof set_address);
+  EXPECT_EQ(port.Write(kSetAddress), sizeof kSetAddress);
   bool answered = false;
   for (int i = 0; i < 500 && !answered; ++i) {
     answered = port.Read({&byte, 1}) == 1 && (byte == kAck || byte == kNak);
