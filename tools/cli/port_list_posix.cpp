@@ -1,9 +1,9 @@
 #include "port_list_posix.h"
 
-#include <algorithm>
 #include <fstream>
 #include <vector>
 
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 
 namespace kelvo::cli {
@@ -30,15 +30,9 @@ std::string Attribute(const fs::path& file) {
 // checked against what opening a port does with a name, so the two always agree.
 std::string ShortNameFor(const std::string& device) {
   const std::string path = "/dev/" + device;
-  const auto number_after = [&](std::size_t prefix) {
-    const std::string digits = device.substr(prefix);
-    return !digits.empty() && digits.size() < 7 &&
-           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
   std::vector<std::string> candidates;
-  if (device.starts_with("ttyS") && number_after(4)) {
-    candidates.push_back("COM" + std::to_string(std::stoul(device.substr(4)) + 1));
-  }
+  if (const auto n = NumberAfter(device, "ttyS"))
+    candidates.push_back("COM" + std::to_string(*n + 1));
   if (device.starts_with("ttyUSB")) candidates.push_back("USB" + device.substr(6));
   if (device.starts_with("ttyACM")) candidates.push_back("ACM" + device.substr(6));
   candidates.push_back(device);
