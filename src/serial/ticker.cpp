@@ -1,16 +1,17 @@
 #include "serial/ticker.h"
 
 #include <chrono>
+#include <utility>
 
 namespace kelvo {
 
-Ticker::Ticker(Clock& clock) : clock_(clock) {
+Ticker::Ticker(std::vector<Clock*> clocks) : clocks_(std::move(clocks)) {
   thread_ = std::thread([this] {
     auto next = std::chrono::steady_clock::now();
     while (!stop_.load()) {
       next += std::chrono::milliseconds(Clock::kTickMs);
       std::this_thread::sleep_until(next);
-      clock_.Tick();
+      for (Clock* clock : clocks_) clock->Tick();
     }
   });
 }

@@ -7,8 +7,10 @@
 
 namespace kelvo {
 
-// The image or script file of a transfer, opened for reading only and locked so that no other
-// Kelvo takes it meanwhile. A default-constructed file is the invalid handle.
+// The image or script file of a transfer, opened for reading only and locked against writers
+// (a program that holds it exclusively) meanwhile. Other transfers may read it at the same time:
+// a production line loads one image into several devices at once. A default-constructed file
+// is the invalid handle.
 class InputFile {
  public:
   InputFile() = default;

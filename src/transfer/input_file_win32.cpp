@@ -8,9 +8,10 @@ namespace kelvo {
 
 InputFile InputFile::Open(const std::string& path) {
   InputFile file;
-  // Share mode 0: no other program may open the file, to write or to read, while it is ours.
-  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers only: no program may write the file while it is ours, and the open fails while one
+  // has it open to write.
+  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return file;
   if (::GetFileType(handle) != FILE_TYPE_DISK) {
     ::CloseHandle(handle);

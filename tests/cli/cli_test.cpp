@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -147,6 +148,74 @@ TEST_F(CliTest, UploadLogsEveryStepShowsProgressOnATerminalAndTracesTheLine) {
   EXPECT_TRUE(!received.empty() && received.front() == 0x15);
 }
 
+// Several ports at once: a device that fails stops none of the others, each port's log lines
+// come whole and named, each gets its own trace, and a table ends the run.
+TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
+  ZarqSimulator first, refusing({.refuse_command = 0x41}), third;
+  const std::vector<ZarqSimulator*> devices = {&first, &refusing, &third};
+  CliProcess cli({"--port", first.PortPath() + "," + refusing.PortPath(), "--port",
+                  third.PortPath(), "--trace", "trace.txt", "app.bin"},
+                 directory_);
+  ASSERT_EQ(cli.Wait(), 1);
+
+  std::map<std::string, std::string> logs;  // each port's lines, without its name
+  std::istringstream out(WithoutTimes(cli.Stdout()));
+  std::string line;
+  while (std::getline(out, line) && !line.empty()) {
+    const std::size_t colon = line.find(": ");
+    ASSERT_NE(colon, std::string::npos) << line;
+    logs[line.substr(0, colon)] += line.substr(line.find_first_not_of(' ', colon + 1)) + "\n";
+  }
+  const std::string holds = "Simulated device",
+                    opened = "Opened\nOpening File app.bin . . . Opened\n";
+  for (const ZarqSimulator* device : devices) {
+    const std::string& log = logs[device->PortPath()];
+    EXPECT_NE(log.find("Opening Port " + device->PortPath() + " . . . " + opened),
+              std::string::npos);
+    EXPECT_TRUE(log.ends_with(device == &refusing ? "Initializing Address . . . Failed\n" + kClosed
+                                                  : "Sending EOT\n" + kClosed))
+        << log;
+    EXPECT_TRUE(
+        fs::exists(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt")));
+  }
+  for (const ZarqSimulator* device : {&first, &third}) {
+    const std::string image = FileContents(directory_ / "app.bin");
+    const Bytes memory = device->Memory();
+    EXPECT_EQ(Bytes(memory.begin() + 0x20000, memory.begin() + 0x20000 + image.size()),
+              Bytes(image.begin(), image.end()));
+  }
+  const std::regex kTable(
+      "Port +Outcome +Blocks +Errors +Elapsed\n"
+      "(\\S+) +complete +5 / 5 +0 +0:\\d\\d\\.\\d\n"
+      "(\\S+) +failed +- +- +0:\\d\\d\\.\\d\n"
+      "(\\S+) +complete +5 / 5 +0 +0:\\d\\d\\.\\d\n$");
+  const std::string stdout_text = cli.Stdout();
+  std::smatch table;
+  ASSERT_TRUE(std::regex_search(stdout_text, table, kTable)) << stdout_text;
+  EXPECT_EQ(table[1], first.PortPath());
+  EXPECT_EQ(table[2], refusing.PortPath());
+}
+
+// Ctrl-C halts every port's transfer, however far each has come.
+TEST_F(CliTest, CtrlCHaltsEveryPort) {
+  const SimulatorOptions refuses_all{.refuse_block = 1, .refuse_times = 1000000};
+  ZarqSimulator a(refuses_all), b(refuses_all), c(refuses_all);
+  CliProcess cli({"--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"},
+                 directory_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (const ZarqSimulator* device : {&a, &b, &c}) {
+    while (cli.Stdout().find(device->PortPath() + ": Error on Block 1 / 5") == std::string::npos) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Stdout();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(), 130);
+  const std::string out = cli.Stdout();
+  const std::regex kHalted("\n\\S+ +halted ");
+  EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), kHalted), {}), 3) << out;
+}
+
 std::string SettingsFile(const Settings& settings) {
   const Bytes bytes = EncodeSettings(settings);
   return {bytes.begin(), bytes.end()};
@@ -233,6 +302,8 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"Simulate", kDevice, "--simulate --instant app.bin", 0, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
+        EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", 0, 2, "",
+                "is named twice"},
         EndCase{"NoFile", kDevice, "--port PORT", 0, 2, "", "FILE is required"},
         EndCase{"UnknownOption", kDevice, "--baud 9600 app.bin", 0, 2, "", "--baud"},
         EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", 0, 2, "", "--timeout"},

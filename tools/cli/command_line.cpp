@@ -5,6 +5,7 @@
 #include "exit_status.h"
 #include "halt_signals.h"
 #include "port_list.h"
+#include "serial/serial_port.h"
 #include "simulated_device.h"
 
 namespace kelvo::cli {
@@ -27,9 +28,44 @@ std::string Footer() {
          "\n\n"
          "--trace writes one line per burst of bytes: milliseconds since the start, \"->\" for\n"
          "bytes to the device or \"<-\" for bytes from it, then the bytes in hex.\n\n"
-         "Exit status: 0 upload complete (EOT sent) or script played; 1 the transfer failed;\n"
-         "2 usage error; 124 halted by --timeout; 130 halted by " +
+         "Several ports (--port USB0,USB1 or --port repeated, or --simulate N) each get the\n"
+         "whole transfer at once; a device that fails stops none of the others. Each log line\n"
+         "then begins with its port's name, --trace writes one file per port (trace-USB0.txt),\n"
+         "and a table of the ports' outcomes ends the run.\n\n"
+         "Exit status: 0 upload complete (EOT sent) or script played, on every port; 1 a\n"
+         "transfer failed; 2 usage error; 124 halted by --timeout; 130 halted by " +
          kHaltSignalsText + ".\nA second one ends the program at once.";
+}
+
+// "--simulate" takes an optional count, so the parser gives it the word after it: when that is
+// no number it is the FILE.
+int SimulatedDeviceCount(const std::optional<std::string>& text, std::string& file) {
+  constexpr int kMostDevices = 64;
+  if (!text || text->empty()) return 1;
+  if (text->find_first_not_of("0123456789") != std::string::npos) {
+    if (!file.empty()) throw CLI::ValidationError("--simulate", "takes a count, not " + *text);
+    file = *text;
+    return 1;
+  }
+  const int count = text->size() > 2 ? kMostDevices + 1 : std::stoi(*text);
+  if (count < 1 || count > kMostDevices) {
+    throw CLI::ValidationError(
+        "--simulate", "takes from 1 to " + std::to_string(kMostDevices) + " devices, not " + *text);
+  }
+  return count;
+}
+
+// Two transfers on one line would garble each other's blocks.
+void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (DevicePathFor(ports[i]) == DevicePathFor(ports[j])) {
+        throw CLI::ValidationError(
+            "--port", ports[j] == ports[i] ? ports[i] + " is named twice"
+                                           : ports[j] + " and " + ports[i] + " are the same port");
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -42,8 +78,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.set_version_flag("--version", std::string("kelvo-cli ") + KELVO_VERSION);
 
   auto* file = app.add_option("FILE", options.file, "image (*.bin) or script (*.scr)");
-  auto* port =
-      app.add_option("--port", options.port, std::string("serial port, e.g. ") + kPortExamples);
+  auto* port = app.add_option("--port", options.ports,
+                              std::string("serial port, e.g. ") + kPortExamples +
+                                  "; repeat it or list several, split by commas, to load them all "
+                                  "at once")
+                   ->delimiter(',')
+                   ->allow_extra_args(false);
   app.add_option("--address", options.address, "start address text, e.g. 0x2000");
   app.add_option("--device", options.device, "device type text, e.g. ZARQX or \"ZARQ 40 - 580\"");
   app.add_option("--delay", options.delay, "response delay text, read as milliseconds");
@@ -52,8 +92,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->check(CLI::Range(0.001, 1000000.0).description(""));
   app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
       ->type_name("FILE");
-  auto* simulate = app.add_flag("--simulate", options.simulate,
-                                "use a simulated device on a 9600-baud line instead of a port")
+  std::optional<std::string> simulate_count;
+  auto* simulate = app.add_option("--simulate", simulate_count,
+                                  "use N simulated devices (1 when not given) on 9600-baud lines "
+                                  "instead of ports")
+                       ->expected(0, 1)
+                       ->type_name("[N]")
                        ->excludes(port);
   app.add_flag("--instant", options.instant, "no baud-rate pacing on the simulated line")
       ->needs(simulate);
@@ -64,7 +108,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 
   try {
     app.parse(argc, argv);
+    if (simulate->count() > 0)
+      options.simulate = SimulatedDeviceCount(simulate_count, options.file);
     if (!options.list_ports && options.file.empty()) throw CLI::RequiredError("FILE");
+    RefuseRepeatedPorts(options.ports);
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return {std::nullopt, status == 0 ? kExitComplete : kExitUsage};

@@ -2,19 +2,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvo::cli {
 
 // What the operator asked for. The form's texts are kept exactly as typed; those not given
 // come from the settings file or the window's defaults.
 struct CliOptions {
-  std::optional<std::string> port;
+  std::vector<std::string> ports;  // each gets the same transfer at once; none: the settings file's
   std::optional<std::string> address;
   std::optional<std::string> device;
   std::optional<std::string> delay;
   std::optional<double> timeout_seconds;
   std::optional<std::string> trace_path;
-  bool simulate = false;
+  int simulate = 0;  // simulated devices to run against instead of ports
   bool instant = false;
   bool list_ports = false;
   std::string file;

@@ -1,12 +1,9 @@
 #include "console_form.h"
 
-#include "terminal.h"
+#include <utility>
 
 namespace kelvo::cli {
 namespace {
-
-// A terminal redraws well under this; more often would only slow an instant line down.
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 bool IsProgressField(Control control) {
   return control == Control::BlockField || control == Control::ErrorsField ||
@@ -20,8 +17,8 @@ bool CompletesAnUpdate(Control control) {
 
 }  // namespace
 
-ConsoleForm::ConsoleForm(std::FILE* log_stream, std::FILE* progress_terminal)
-    : log_stream_(log_stream), progress_terminal_(progress_terminal) {}
+ConsoleForm::ConsoleForm(ConsoleBoard& board, std::size_t row, std::string label)
+    : board_(board), row_(row), label_(std::move(label)) {}
 
 void ConsoleForm::SetText(Control control, const std::string& text) {
   MemoryForm::SetText(control, text);
@@ -29,12 +26,9 @@ void ConsoleForm::SetText(Control control, const std::string& text) {
     Print(text);
     return;
   }
-  if (!progress_terminal_ || !IsProgressField(control)) return;
-  const auto now = std::chrono::steady_clock::now();
-  meter_.SetField(control, text, now);
-  if (CompletesAnUpdate(control) && (now - last_shown_ >= kRedrawInterval || meter_.Finished())) {
-    ShowProgress();
-  }
+  if (!board_.ShowsProgress() || !IsProgressField(control)) return;
+  meter_.SetField(control, text, std::chrono::steady_clock::now());
+  if (CompletesAnUpdate(control)) board_.SetRow(row_, RowText(), meter_.Finished());
 }
 
 void ConsoleForm::LogAppend(const std::string& text) {
@@ -52,30 +46,30 @@ void ConsoleForm::LogLine(const std::string& text) {
   Print(text + "\n");
 }
 
-void ConsoleForm::ClearProgress() {
-  if (!progress_shown_) return;
-  std::fputs("\r\033[K", progress_terminal_);
-  std::fflush(progress_terminal_);
-  progress_shown_ = false;
-}
-
 void ConsoleForm::Print(const std::string& piece) {
-  if (piece.empty()) return;
-  ClearProgress();
-  std::fwrite(piece.data(), 1, piece.size(), log_stream_);
-  std::fflush(log_stream_);
-  line_open_ = piece.back() != '\n';
-  ShowProgress();
+  if (label_.empty()) {
+    board_.Print(piece);
+    return;
+  }
+  open_line_ += piece;
+  std::string lines;
+  for (std::size_t end; (end = open_line_.find('\n')) != std::string::npos;) {
+    last_line_ = open_line_.substr(0, end);
+    lines += label_ + last_line_ + "\n";
+    open_line_.erase(0, end + 1);
+  }
+  board_.Print(lines);
+  board_.SetRow(row_, RowText(), false);
 }
 
-// Only below a finished log line: drawn after half a line, it would split that line in two.
-void ConsoleForm::ShowProgress() {
-  if (!progress_terminal_ || line_open_ || !meter_.Started()) return;
-  const std::string line = meter_.Line(TerminalWidth(progress_terminal_));
-  std::fprintf(progress_terminal_, "\r%s\033[K", line.c_str());
-  std::fflush(progress_terminal_);
-  progress_shown_ = true;
-  last_shown_ = std::chrono::steady_clock::now();
+// Before the blocks begin, a labelled row tells what the transfer is doing.
+std::string ConsoleForm::RowText() const {
+  if (meter_.Started()) {
+    const std::size_t width = board_.Width();
+    return label_ + meter_.Line(width > label_.size() ? width - label_.size() : 0);
+  }
+  if (label_.empty()) return "";
+  return label_ + (open_line_.empty() ? last_line_ : open_line_);
 }
 
 }  // namespace kelvo::cli

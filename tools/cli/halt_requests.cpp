@@ -6,8 +6,10 @@
 namespace kelvo::cli {
 namespace {
 
-// A signal handler reaches only these; both are lock-free, so touching them there is safe.
-std::atomic<std::uint32_t>* halt_flag = nullptr;
+// A signal handler reaches only these; the atomics are lock-free, so touching them there is
+// safe. The flags are set up before the handler is installed and stay until it is released.
+std::atomic<std::uint32_t>* const* halt_flags = nullptr;
+std::size_t halt_flag_count = 0;
 std::atomic<int> halt_cause{static_cast<int>(HaltCause::kNone)};
 std::atomic<int> signals_seen{0};
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
@@ -16,7 +18,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 void RequestHalt(HaltCause cause) {
   int none = static_cast<int>(HaltCause::kNone);
   halt_cause.compare_exchange_strong(none, static_cast<int>(cause));
-  halt_flag->store(1);
+  for (std::size_t i = 0; i < halt_flag_count; ++i) halt_flags[i]->store(1);
 }
 
 // The operator who asks twice wants the program ended now.
@@ -27,9 +29,12 @@ void OnSignal() {
 
 }  // namespace
 
-HaltRequests::HaltRequests(SharedState& shared, std::optional<std::uint32_t> timeout_ms)
-    : shared_(shared) {
-  halt_flag = &shared.HaltRequested;
+HaltRequests::HaltRequests(const std::vector<SharedState*>& transfers,
+                           std::optional<std::uint32_t> timeout_ms)
+    : clock_(transfers.front()->clock) {
+  for (SharedState* shared : transfers) flags_.push_back(&shared->HaltRequested);
+  halt_flags = flags_.data();
+  halt_flag_count = flags_.size();
   halt_cause.store(static_cast<int>(HaltCause::kNone));
   signals_seen.store(0);
   CatchHaltSignals(OnSignal);
@@ -40,6 +45,7 @@ HaltRequests::~HaltRequests() {
   stop_.store(true);
   if (timer_.joinable()) timer_.join();
   ReleaseHaltSignals();
+  halt_flag_count = 0;
 }
 
 HaltCause HaltRequests::Cause() const {
@@ -48,13 +54,13 @@ HaltCause HaltRequests::Cause() const {
 
 // Counts on the transfer's own clock, a tick at a time, so that it also notices the end.
 void HaltRequests::WatchTimeout(std::uint32_t timeout_ms) {
-  const std::uint32_t start = shared_.clock.TickCount();
+  const std::uint32_t start = clock_.TickCount();
   while (!stop_.load()) {
-    if (shared_.clock.TickCount() - start >= timeout_ms) {
+    if (clock_.TickCount() - start >= timeout_ms) {
       RequestHalt(HaltCause::kTimeout);
       return;
     }
-    shared_.clock.Delay(Clock::kTickMs);
+    clock_.Delay(Clock::kTickMs);
   }
 }
 

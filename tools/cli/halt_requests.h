@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "transfer/shared_state.h"
 
@@ -11,12 +12,13 @@ namespace kelvo::cli {
 
 enum class HaltCause : int { kNone, kSignal, kTimeout };
 
-// Halts the transfer as the window's Halt button does: on Ctrl-C or SIGTERM (Ctrl-Break on
-// Windows), and after timeout_ms of the tick clock when given. A second signal ends the program
+// Halts the transfers as the window's Halt button does: on Ctrl-C or SIGTERM (Ctrl-Break on
+// Windows), and after timeout_ms of the tick clock when given. Every transfer is halted at
+// once; their clocks are expected to keep one time. A second signal ends the program
 // at once with status 130. One at a time; the previous handling comes back when it goes.
 class HaltRequests {
  public:
-  HaltRequests(SharedState& shared, std::optional<std::uint32_t> timeout_ms);
+  HaltRequests(const std::vector<SharedState*>& transfers, std::optional<std::uint32_t> timeout_ms);
   ~HaltRequests();
   HaltRequests(const HaltRequests&) = delete;
   HaltRequests& operator=(const HaltRequests&) = delete;
@@ -27,7 +29,8 @@ class HaltRequests {
  private:
   void WatchTimeout(std::uint32_t timeout_ms);
 
-  SharedState& shared_;
+  Clock& clock_;
+  std::vector<std::atomic<std::uint32_t>*> flags_;
   std::atomic<bool> stop_{false};
   std::thread timer_;
 };

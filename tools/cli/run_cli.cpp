@@ -1,55 +1,30 @@
 #include "run_cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
 
-#include "console_form.h"
+#include "console_board.h"
 #include "exit_status.h"
 #include "halt_requests.h"
 #include "image_check.h"
 #include "port_list.h"
+#include "port_transfer.h"
 #include "serial/ticker.h"
-#include "settings/settings_file.h"
 #include "simulated_device.h"
+#include "summary_table.h"
 #include "terminal.h"
 #include "trace_file.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo::cli {
 namespace {
 
-// The simulated line is paced at 9600 baud, but as a pseudo-terminal its writes return before
-// the packet has left: the delay covers the packet's time as well as the reply's.
-constexpr char kPacedSimulationDelay[] = "200";
-
-// The form as Start would find it: the settings file's values (or the window's defaults), then
-// what the command line gives.
-void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
-              const SimulatedDevice* device) {
-  LoadSettings(form, shared.ResponseDelay);
-  form.SetText(Control::FileEdit, options.file);
-  if (device) form.SetText(Control::PortCombo, device->PortName());
-  if (options.port) form.SetText(Control::PortCombo, *options.port);
-  if (options.address) form.SetText(Control::StartAddressCombo, *options.address);
-  if (options.device) form.SetText(Control::DeviceTypeCombo, *options.device);
-  if (options.delay) {
-    form.SetText(Control::ResponseDelayEdit, *options.delay);
-  } else if (device && !options.instant) {
-    form.SetText(Control::ResponseDelayEdit, kPacedSimulationDelay);
-  }
-}
-
-bool ReportSimulatedMemory(const SimulatedDevice& device, const std::string& image_path) {
+std::vector<std::uint8_t> ImageBytes(const std::string& image_path) {
   std::ifstream in(image_path, std::ios::binary);
-  const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
-  const ImageCheck check = CheckImageInMemory(device.Memory(), image);
-  std::printf("%s\n", check.message.c_str());
-  std::fflush(stdout);
-  return check.holds_image;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 int ExitStatusFor(TransferOutcome outcome, HaltCause cause) {
@@ -64,6 +39,66 @@ int ExitStatusFor(TransferOutcome outcome, HaltCause cause) {
   return kExitFailed;
 }
 
+// A halt speaks for the whole run; short of one, any failure does.
+int Worse(int status, int other) {
+  const auto rank = [](int s) { return s == kExitComplete ? 0 : s == kExitFailed ? 1 : 2; };
+  return rank(other) > rank(status) ? other : status;
+}
+
+const char* OutcomeWord(int status) {
+  return status == kExitComplete ? "complete" : status == kExitFailed ? "failed" : "halted";
+}
+
+// Each port's log lines begin with its name, padded so that the lines' texts align.
+std::vector<std::string> Labels(const std::vector<std::string>& names) {
+  if (names.size() < 2) return std::vector<std::string>(names.size());
+  std::size_t width = 0;
+  for (const std::string& name : names) width = std::max(width, name.size());
+  std::vector<std::string> labels;
+  for (const std::string& name : names)
+    labels.push_back(name + ":" + std::string(width - name.size() + 1, ' '));
+  return labels;
+}
+
+// The jobs of the run, one per port; a simulated device is named by its number, as its
+// pseudo-terminal's name says nothing to the operator. Empty, with the status set, when the
+// run cannot start.
+std::vector<PortJob> Jobs(const CliOptions& options,
+                          const std::vector<std::unique_ptr<SimulatedDevice>>& devices,
+                          std::vector<std::string>& names, int& status) {
+  std::vector<PortJob> jobs;
+  if (!devices.empty()) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+      names.push_back("sim" + std::to_string(i + 1));
+      jobs.emplace_back().device = devices[i].get();
+    }
+  } else if (options.ports.empty()) {
+    names.emplace_back();
+    jobs.emplace_back();
+  } else {
+    for (const std::string& port : options.ports) {
+      names.push_back(port);
+      jobs.emplace_back().port = port;
+    }
+  }
+  const std::vector<std::string> labels = Labels(names);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i].label = labels[i];
+    if (!options.trace_path) continue;
+    const std::string path =
+        jobs.size() > 1 ? TracePathFor(*options.trace_path, names[i]) : *options.trace_path;
+    std::string error;
+    jobs[i].trace = TraceFile::Create(path, error);
+    if (!jobs[i].trace) {
+      std::fprintf(stderr, "kelvo-cli: cannot write the trace file %s: %s\n", path.c_str(),
+                   error.c_str());
+      status = kExitUsage;
+      return {};
+    }
+  }
+  return jobs;
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -72,58 +107,74 @@ int RunCli(const CliOptions& options) {
     return kExitComplete;
   }
 
-  std::unique_ptr<SimulatedDevice> device;
-  if (options.simulate) {
+  std::vector<std::unique_ptr<SimulatedDevice>> devices;
+  for (int i = 0; i < options.simulate; ++i) {
     std::string why;
-    device = StartSimulatedDevice(!options.instant, why);
-    if (!device) {
+    devices.push_back(StartSimulatedDevice(!options.instant, why));
+    if (!devices.back()) {
       std::fprintf(stderr, "kelvo-cli: %s\n", why.c_str());
       return kExitFailed;
     }
   }
 
-  std::unique_ptr<TraceFile> trace;
-  if (options.trace_path) {
-    std::string error;
-    trace = TraceFile::Create(*options.trace_path, error);
-    if (!trace) {
-      std::fprintf(stderr, "kelvo-cli: cannot write the trace file %s: %s\n",
-                   options.trace_path->c_str(), error.c_str());
-      return kExitUsage;
-    }
-  }
+  std::vector<std::string> names;
+  int status = kExitComplete;
+  std::vector<PortJob> jobs = Jobs(options, devices, names, status);
+  if (jobs.empty()) return status;
 
-  SharedState shared;
-  ConsoleForm form(stdout, IsLiveTerminal(stderr) ? stderr : nullptr);
-  FillForm(form, shared, options, device.get());
+  ConsoleBoard board(stdout, IsLiveTerminal(stderr) ? stderr : nullptr, jobs.size());
+  std::vector<std::unique_ptr<PortTransfer>> transfers;
+  std::vector<SharedState*> shared;
+  std::vector<Clock*> clocks;
+  for (PortJob& job : jobs) {
+    transfers.push_back(
+        std::make_unique<PortTransfer>(options, board, transfers.size(), std::move(job)));
+    shared.push_back(&transfers.back()->Shared());
+    clocks.push_back(&transfers.back()->Shared().clock);
+  }
   std::optional<std::uint32_t> timeout_ms;
   if (options.timeout_seconds) {
     timeout_ms = static_cast<std::uint32_t>(std::ceil(*options.timeout_seconds * 1000));
   }
 
-  const TransferKind kind = ChooseTransfer(options.file);
-  TransferResult result;
   HaltCause cause = HaltCause::kNone;
   {
-    Ticker ticker(shared.clock);
+    Ticker ticker(clocks);
     HaltRequests halts(shared, timeout_ms);
-    result = RunTransfer(kind, form, shared, {.tap = trace.get()});
+    for (auto& transfer : transfers) transfer->Start();
+    for (auto& transfer : transfers) transfer->Join();
     cause = halts.Cause();
   }
-  form.ClearProgress();
+  board.ClearRows();
 
-  if (result.port_error != PortError::kNone) {
-    const char* hint = result.port_error == PortError::kNoSuchPort
-                           ? "; kelvo-cli --list-ports shows the ports present"
-                           : "";
-    std::fprintf(stderr, "kelvo-cli: %s%s\n", result.port_failure.c_str(), hint);
+  const bool check_memory =
+      !devices.empty() && transfers.front()->Kind() == TransferKind::kUploadImage;
+  const std::vector<std::uint8_t> image =
+      check_memory ? ImageBytes(options.file) : std::vector<std::uint8_t>{};
+  std::vector<SummaryRow> summary;
+  for (std::size_t i = 0; i < transfers.size(); ++i) {
+    PortTransfer& transfer = *transfers[i];
+    const TransferResult& result = transfer.Result();
+    const std::string& label = transfer.Job().label;
+    if (result.port_error != PortError::kNone) {
+      const char* hint = result.port_error == PortError::kNoSuchPort
+                             ? "; kelvo-cli --list-ports shows the ports present"
+                             : "";
+      std::fprintf(stderr, "kelvo-cli: %s%s%s\n", label.c_str(), result.port_failure.c_str(), hint);
+    }
+    int port_status = ExitStatusFor(result.outcome, cause);
+    // A complete upload that left the wrong bytes behind is a failure, not a success.
+    if (check_memory) {
+      const ImageCheck check = CheckImageInMemory(devices[i]->Memory(), image);
+      std::printf("%s%s\n", label.c_str(), check.message.c_str());
+      if (!check.holds_image) port_status = Worse(port_status, kExitFailed);
+    }
+    status = Worse(status, port_status);
+    summary.push_back({names[i], OutcomeWord(port_status), transfer.FieldText(Control::BlockField),
+                       transfer.FieldText(Control::ErrorsField), transfer.Elapsed()});
   }
-  int status = ExitStatusFor(result.outcome, cause);
-  // A complete upload that left the wrong bytes behind is a failure, not a success.
-  if (device && kind == TransferKind::kUploadImage &&
-      !ReportSimulatedMemory(*device, options.file) && status == kExitComplete) {
-    status = kExitFailed;
-  }
+  if (transfers.size() > 1) std::printf("\n%s", FormatSummary(summary).c_str());
+  std::fflush(stdout);
   return status;
 }
 

@@ -1,7 +1,9 @@
 #include "trace_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace kelvo::cli {
 
@@ -29,6 +31,18 @@ void TraceFile::OnBytes(Direction direction, std::span<const std::uint8_t> bytes
   for (const std::uint8_t byte : bytes) std::fprintf(file_, " %02X", byte);
   std::fputc('\n', file_);
   std::fflush(file_);
+}
+
+std::string TracePathFor(const std::string& path, const std::string& port) {
+  // Only the characters every file system takes: "/dev/pts/3" gives "dev_pts_3".
+  std::string name;
+  for (const char c : port) {
+    const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+    if (plain || !name.empty()) name += plain ? c : '_';
+  }
+  const std::filesystem::path file(path);
+  return (file.parent_path() / (file.stem().string() + "-" + name + file.extension().string()))
+      .string();
 }
 
 }  // namespace kelvo::cli

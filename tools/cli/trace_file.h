@@ -27,4 +27,8 @@ class TraceFile : public PortTap {
   std::chrono::steady_clock::time_point start_;
 };
 
+// The trace of one port among several: the port's name goes into the file's name, before its
+// extension ("trace.txt" for USB0 is "trace-USB0.txt").
+std::string TracePathFor(const std::string& path, const std::string& port);
+
 }  // namespace kelvo::cli

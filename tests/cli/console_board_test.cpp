@@ -1,0 +1,80 @@
+#include "console_board.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kelvo::cli {
+namespace {
+
+// What an 80-column terminal shows after these bytes: enough of one for the board's moves (CR,
+// LF, wrapping at the edge, ESC[nA up, ESC[J erase to the end of the screen).
+std::vector<std::string> Screen(const std::string& bytes) {
+  std::vector<std::string> lines(1);
+  std::size_t row = 0, column = 0;
+  const auto new_line = [&] {
+    if (++row == lines.size()) lines.emplace_back();
+    column = 0;
+  };
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      new_line();
+    } else if (c == '\033') {
+      std::size_t end = bytes.find_first_of("AJ", i);
+      const std::string count = bytes.substr(i + 2, end - i - 2);
+      if (bytes[end] == 'A')
+        row -= std::min<std::size_t>(row, count.empty() ? 1 : std::stoul(count));
+      if (bytes[end] == 'J') {
+        lines[row].resize(column);
+        lines.resize(row + 1);
+      }
+      i = end;
+    } else {
+      if (column == 80) new_line();
+      lines[row].resize(std::max(lines[row].size(), column + 1), ' ');
+      lines[row][column++] = c;
+    }
+  }
+  return lines;
+}
+
+// The rows stay below the log as lines come from the transfers: redrawn in place, never left
+// behind, never splitting a line, and gone at the end.
+TEST(ConsoleBoard, KeepsOneRowPerTransferBelowTheLog) {
+  std::FILE* terminal = std::tmpfile();  // the log and the rows share one terminal
+  ConsoleBoard board(terminal, terminal, 3);
+  const auto screen = [&] {
+    std::fflush(terminal);
+    std::string bytes(static_cast<std::size_t>(std::ftell(terminal)), '\0');
+    std::rewind(terminal);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), terminal));
+    std::fseek(terminal, 0, SEEK_END);
+    return Screen(bytes);
+  };
+  using Lines = std::vector<std::string>;
+
+  board.SetRow(0, "a 10%", true);
+  board.SetRow(2, "c " + std::string(100, '#'), true);
+  board.Print("line one\n");
+  board.SetRow(1, "b 50%", true);
+  board.SetRow(0, "a 20%", true);
+  EXPECT_EQ(screen(), (Lines{"line one", "a 20%", "b 50%", "c " + std::string(77, '#')}));
+
+  board.Print("half ");
+  board.SetRow(1, "b 60%", true);
+  board.Print("done\n");
+  board.SetRow(1, "b 70%", false);  // too soon after the last redraw: shown with the next
+  EXPECT_EQ(screen(),
+            (Lines{"line one", "half done", "a 20%", "b 60%", "c " + std::string(77, '#')}));
+  board.ClearRows();
+  EXPECT_EQ(screen(), (Lines{"line one", "half done", ""}));
+  std::fclose(terminal);
+}
+
+}  // namespace
+}  // namespace kelvo::cli

@@ -1,0 +1,70 @@
+#include "console_board.h"
+
+#include "terminal.h"
+
+namespace kelvo::cli {
+namespace {
+
+// A terminal redraws well under this; more often would only slow an instant line down.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+ConsoleBoard::ConsoleBoard(std::FILE* log_stream, std::FILE* progress_terminal, std::size_t rows)
+    : log_stream_(log_stream), terminal_(progress_terminal), rows_(rows) {}
+
+std::size_t ConsoleBoard::Width() const {
+  return terminal_ ? TerminalWidth(terminal_) : 80;
+}
+
+void ConsoleBoard::Print(const std::string& text) {
+  if (text.empty()) return;
+  const std::lock_guard lock(mutex_);
+  Erase();
+  std::fwrite(text.data(), 1, text.size(), log_stream_);
+  std::fflush(log_stream_);
+  line_open_ = text.back() != '\n';
+  Draw();
+}
+
+void ConsoleBoard::SetRow(std::size_t row, std::string text, bool now) {
+  if (!terminal_) return;
+  const std::lock_guard lock(mutex_);
+  rows_.at(row) = std::move(text);
+  if (!now && std::chrono::steady_clock::now() - last_drawn_ < kRedrawInterval) return;
+  Erase();
+  Draw();
+}
+
+void ConsoleBoard::ClearRows() {
+  const std::lock_guard lock(mutex_);
+  Erase();
+  rows_.assign(rows_.size(), "");
+}
+
+// The cursor rests at the end of the last row shown.
+void ConsoleBoard::Erase() {
+  if (rows_shown_ == 0) return;
+  std::fputc('\r', terminal_);
+  if (rows_shown_ > 1) std::fprintf(terminal_, "\033[%zuA", rows_shown_ - 1);
+  std::fputs("\033[J", terminal_);
+  std::fflush(terminal_);
+  rows_shown_ = 0;
+}
+
+// Only below a finished log line: drawn after half a line, the rows would split that line in
+// two. A row longer than the terminal is cut, as a wrapped one would throw the erase off.
+void ConsoleBoard::Draw() {
+  if (!terminal_ || line_open_) return;
+  const std::size_t width = TerminalWidth(terminal_);
+  for (const std::string& row : rows_) {
+    if (row.empty()) continue;
+    if (rows_shown_ > 0) std::fputc('\n', terminal_);
+    std::fwrite(row.data(), 1, std::min(row.size(), width > 0 ? width - 1 : 0), terminal_);
+    ++rows_shown_;
+  }
+  std::fflush(terminal_);
+  last_drawn_ = std::chrono::steady_clock::now();
+}
+
+}  // namespace kelvo::cli

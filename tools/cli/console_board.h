@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kelvo::cli {
+
+// Where the transfers of one run write: the log to log_stream, and on progress_terminal (nullptr
+// when that is no terminal) one live row per transfer, kept below the log and redrawn in place.
+// Safe to call from every transfer's thread; each call's text comes out whole.
+class ConsoleBoard {
+ public:
+  ConsoleBoard(std::FILE* log_stream, std::FILE* progress_terminal, std::size_t rows);
+
+  bool ShowsProgress() const { return terminal_ != nullptr; }
+  std::size_t Width() const;  // of the terminal, in columns
+
+  // Log text: a piece of a line or whole lines.
+  void Print(const std::string& text);
+  // A row's new text (empty: not shown). It is drawn at once when now is set, else at the next
+  // redraw, which comes often enough for the eye.
+  void SetRow(std::size_t row, std::string text, bool now);
+  // Takes the rows off the terminal, once the transfers are over.
+  void ClearRows();
+
+ private:
+  void Erase();
+  void Draw();
+
+  std::mutex mutex_;
+  std::FILE* log_stream_;
+  std::FILE* terminal_;
+  std::vector<std::string> rows_;
+  bool line_open_ = false;  // the log's last line is not finished yet
+  std::size_t rows_shown_ = 0;
+  std::chrono::steady_clock::time_point last_drawn_{};
+};
+
+}  // namespace kelvo::cli

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "command_line.h"
+#include "console_board.h"
+#include "console_form.h"
+#include "simulated_device.h"
+#include "trace_file.h"
+#include "transfer/transfer_frame.h"
+
+namespace kelvo::cli {
+
+// What sets one port's transfer apart from the others of the run.
+struct PortJob {
+  std::string label;                // leads its log lines; empty when it runs alone
+  std::optional<std::string> port;  // none: the settings file's port
+  const SimulatedDevice* device = nullptr;
+  std::unique_ptr<TraceFile> trace;
+};
+
+// One port's transfer, exactly as the window's Start runs it: its own shared state, form and
+// worker thread. The caller drives its clock.
+class PortTransfer {
+ public:
+  PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job);
+  ~PortTransfer();
+  PortTransfer(const PortTransfer&) = delete;
+  PortTransfer& operator=(const PortTransfer&) = delete;
+
+  SharedState& Shared() { return shared_; }
+  const PortJob& Job() const { return job_; }
+  TransferKind Kind() const { return kind_; }
+
+  void Start();
+  void Join();
+
+  // Once joined:
+  const TransferResult& Result() const { return result_; }
+  std::chrono::steady_clock::duration Elapsed() const { return elapsed_; }
+  std::string FieldText(Control field) { return form_.ReadText(field); }
+
+ private:
+  PortJob job_;
+  SharedState shared_;
+  ConsoleForm form_;
+  const TransferKind kind_;
+  TransferResult result_;
+  std::chrono::steady_clock::duration elapsed_{};
+  std::thread worker_;
+};
+
+}  // namespace kelvo::cli
