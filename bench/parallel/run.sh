@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# A production line's cost: one kelvo-cli loading an image into DEVICES paced simulated devices
+# (zarq-sim, 9600 baud) at once, against one device alone in the same run. Prints each run's
+# time per block, as the traces show it from the first packet to the last, and kelvo-cli's
+# share of one core. The simulators run as processes of their own, so they are not counted.
+#   bench/parallel/run.sh BUILD_DIR [DEVICES] [BLOCKS]
+set -euo pipefail
+build=$1 devices=${2:-16} blocks=${3:-40}
+cli=$build/tools/cli/kelvo-cli sim=$build/tools/zarq-sim
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  if [ ${#pids[@]} -gt 0 ]; then kill "${pids[@]}" 2>/dev/null || true; wait "${pids[@]}" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Data in every block, so that none is skipped.
+head -c $((blocks * 128)) < <(yes 'Production image, a block at a time. ') > "$work/image.bin"
+
+# Starts n paced devices linked as $work/<run>-1 ... and sets ports to their --port list.
+start_devices() {
+  local run=$1 n=$2 links=()
+  for i in $(seq 1 "$n"); do
+    "$sim" --paced --link "$work/$run-$i" > /dev/null &
+    pids+=($!)
+    links+=("$work/$run-$i")
+  done
+  for link in "${links[@]}"; do
+    until [ -e "$link" ]; do sleep 0.05; done
+  done
+  ports=$(IFS=,; echo "${links[*]}")
+}
+
+# Milliseconds a block took on one trace: from the first data packet sent to the last.
+per_block() {
+  awk '$3 == "->" && NF == 135 { if (!first) first = $1; last = $1; n++ }
+       END { if (n > 1) printf "%.1f\n", (last - first) / (n - 1) }' "$1"
+}
+
+# Runs kelvo-cli on the ports; prints "real user sys" seconds.
+load() {
+  local ports=$1 trace=$2 times
+  TIMEFORMAT='%3R %3U %3S'
+  { times=$( { time "$cli" --port "$ports" --delay 200 --trace "$trace" "$work/image.bin" \
+                 > "$trace.log" 2>&1; } 2>&1 ); } || { cat "$trace.log"; exit 1; }
+  echo "$times"
+}
+
+echo "Loading $blocks blocks into 1 device, then into $devices at once, at 9600 baud"
+start_devices single 1
+read -r real user sys < <(load "$ports" "$work/single.txt")
+single=$(per_block "$work/single.txt")
+echo "1 device:   $single ms a block; kelvo-cli used $user s user + $sys s system in $real s"
+
+start_devices many "$devices"
+read -r real user sys < <(load "$ports" "$work/many.txt")
+grep -q "^Port" "$work/many.txt.log" || { cat "$work/many.txt.log"; exit 1; }
+if grep -Eq "  (failed|halted)  " "$work/many.txt.log"; then cat "$work/many.txt.log"; exit 1; fi
+worst=0 sum=0
+for trace in "$work"/many-*.txt; do
+  ms=$(per_block "$trace")
+  sum=$(echo "$sum + $ms" | bc -l)
+  worst=$(echo "if ($ms > $worst) $ms else $worst" | bc -l)
+done
+mean=$(echo "scale=1; $sum / $devices" | bc -l)
+printf '%d devices: %.1f ms a block on average, %.1f at worst: %.3f x and %.3f x one device'\''s\n' \
+  "$devices" "$mean" "$worst" "$(echo "$mean / $single" | bc -l)" "$(echo "$worst / $single" | bc -l)"
+printf 'kelvo-cli used %s s user + %s s system in %s s: %.2f %% of one core\n' "$user" "$sys" \
+  "$real" "$(echo "100 * ($user + $sys) / $real" | bc -l)"
