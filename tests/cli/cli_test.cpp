@@ -17,6 +17,7 @@
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
+#include "support/record_files.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
@@ -98,6 +99,7 @@ class CliTest : public ::testing::Test {
     image += std::string(256, '\xFF');
     for (int i = 0; i < 40; ++i) image += static_cast<char>(i);
     Write("app.bin", image);
+    Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
   }
 
@@ -231,6 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", 0, 0,
                 "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
         EndCase{"Simulate", kDevice, "--simulate --instant app.bin", 0, 0,
+                "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
+                ""},
+        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", 0, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
         EndCase{"NoFile", kDevice, "--port PORT", 0, 2, "", "FILE is required"},

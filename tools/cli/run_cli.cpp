@@ -16,6 +16,7 @@
 #include "simulated_device.h"
 #include "terminal.h"
 #include "trace_file.h"
+#include "transfer/image_file.h"
 #include "transfer/transfer_frame.h"
 
 namespace kelvo::cli {
@@ -43,10 +44,13 @@ void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& opti
 }
 
 bool ReportSimulatedMemory(const SimulatedDevice& device, const std::string& image_path) {
-  std::ifstream in(image_path, std::ios::binary);
-  const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
-  const ImageCheck check = CheckImageInMemory(device.Memory(), image);
+  const ImageResult read = ReadImageFile(image_path);
+  if (!read.Ok()) {
+    std::printf("Simulated device: memory not checked, the image could not be read\n");
+    std::fflush(stdout);
+    return false;
+  }
+  const ImageCheck check = CheckImageInMemory(device.Memory(), read.image);
   std::printf("%s\n", check.message.c_str());
   std::fflush(stdout);
   return check.holds_image;
