@@ -20,7 +20,8 @@ enum RecordType : unsigned {
 constexpr std::size_t kTypeLength[] = {0, 0, 2, 4, 2, 4};
 
 // The record in bytes: count, address high and low, type, data, checksum.
-struct HexRecordReader {
+class HexRecordReader {
+ public:
   std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
     if (std::string error = HexBytes(record.substr(1), 2, bytes_); !error.empty()) return error;
     if (bytes_.size() < 5) return "the record is too short for a count, an address and a type";

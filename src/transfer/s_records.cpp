@@ -11,7 +11,8 @@ namespace {
 constexpr std::size_t kAddressLength[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 
 // The record after "Sn" in bytes: count, address, data, checksum.
-struct SRecordReader {
+class SRecordReader {
+ public:
   std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
     if (record.size() < 2) return "the record has no type after its 'S'";
     const char type = record[1];
