@@ -26,5 +26,11 @@ inline constexpr std::size_t kPacketReplySize = 133;  // the device's answer to 
 inline constexpr std::uint16_t kFirstLoadAddress = 0x2000;
 inline constexpr std::uint16_t kAddressUnitsPerBlock = 8;
 inline constexpr std::uint16_t kEraseRegionUnits = 0x2000;  // 128 KiB
+inline constexpr std::uint64_t kAddressUnitBytes = 16;
+// The byte of device memory where the image's first byte loads.
+inline constexpr std::uint64_t kImageStartByte = kFirstLoadAddress * kAddressUnitBytes;
+// The 16-bit load address ends at 0x10000; a larger image would wrap round to address 0 and
+// overwrite the loader's own memory.
+inline constexpr std::uint64_t kLargestImage = (0x10000 - kFirstLoadAddress) * kAddressUnitBytes;
 
 }  // namespace kelvo

@@ -1,10 +1,12 @@
 #include "transfer/transfer_frame.h"
 
-#include <algorithm>
-#include <cctype>
 #include <ctime>
+#include <utility>
 
+#include "transfer/file_extension.h"
+#include "transfer/image_file.h"
 #include "transfer/input_file.h"
+#include "transfer/printf_text.h"
 #include "transfer/response_delay.h"
 #include "transfer/run_script.h"
 #include "transfer/time_lines.h"
@@ -13,17 +15,31 @@
 namespace kelvo {
 
 TransferKind ChooseTransfer(const std::string& file_path) {
-  // Operators may type Windows paths, so both separators end a folder name.
-  const std::size_t name_start = file_path.find_last_of("/\\");
-  const std::string name =
-      name_start == std::string::npos ? file_path : file_path.substr(name_start + 1);
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return TransferKind::kUploadImage;
-  std::string extension = name.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension == ".scr" ? TransferKind::kRunScript : TransferKind::kUploadImage;
+  return LowerCaseExtension(file_path) == ".scr" ? TransferKind::kRunScript
+                                                 : TransferKind::kUploadImage;
 }
+
+namespace {
+
+// A file of records is decoded whole before anything is sent, so that a malformed one leaves the
+// device as it was.
+TransferOutcome Upload(TransferContext& context) {
+  const ImageFormat format = ImageFormatOf(context.FilePath);
+  if (format == ImageFormat::kRaw) {
+    ImageSource source(context.file);
+    return UploadImage(context, source);
+  }
+  ImageResult read = ReadImageFile(context.file, format);
+  if (!read.Ok()) {
+    const std::string where = read.line == 0 ? "" : Printf(" line %zu", read.line);
+    context.form.LogLine(context.FilePath + where + ": " + read.error + ". Aborting Programming");
+    return TransferOutcome::kFailed;
+  }
+  ImageSource source(std::move(read.image));
+  return UploadImage(context, source);
+}
+
+}  // namespace
 
 TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState& shared,
                            const TransferHooks& hooks) {
@@ -67,8 +83,7 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
       form.LogLine("Opened");
       TransferContext context{form,        shared,    port,      file,
                               device_type, port_name, file_path, start_address};
-      result.outcome =
-          kind == TransferKind::kUploadImage ? UploadImage(context) : RunScript(context);
+      result.outcome = kind == TransferKind::kUploadImage ? Upload(context) : RunScript(context);
     }
     file.Close();
     form.LogLine("Closing Port");

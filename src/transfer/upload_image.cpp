@@ -2,31 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "serial/loader_frames.h"
 #include "serial/protocol.h"
 #include "serial/waits.h"
+#include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {
 
 constexpr std::uint32_t kHandshakeTimeoutMs = 5000;
 constexpr std::uint32_t kEotReplyTimeoutMs = 1000;
-constexpr std::uint64_t kBytesPerAddressUnit = 16;
-constexpr std::uint64_t kEraseRegionBytes = kEraseRegionUnits * kBytesPerAddressUnit;
-// The 16-bit load address ends at 0x10000; a larger image would wrap round to address 0 and
-// overwrite the loader's own memory.
-constexpr std::uint64_t kLargestImage = (0x10000 - kFirstLoadAddress) * kBytesPerAddressUnit;
-
-template <typename... Args>
-std::string Printf(const char* format, Args... args) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
+constexpr std::uint64_t kEraseRegionBytes = kEraseRegionUnits * kAddressUnitBytes;
 
 using Block = std::array<std::uint8_t, kBlockSize>;
 
@@ -40,8 +29,8 @@ using Exit = std::optional<TransferOutcome>;
 
 class Upload {
  public:
-  explicit Upload(TransferContext& context)
-      : context_(context), form_(context.form), image_size_(context.file.Size()) {}
+  Upload(TransferContext& context, ImageSource& image)
+      : context_(context), form_(context.form), image_(image), image_size_(image.Size()) {}
 
   TransferOutcome Run() {
     if (!ImageFits()) return TransferOutcome::kFailed;
@@ -170,9 +159,9 @@ class Upload {
   // that was checked.
   ImageRead ReadBlock() {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, image_left_));
-    const std::size_t count = context_.file.Read(std::span(BlockBuffer).first(want));
+    const std::size_t count = image_.Read(std::span(BlockBuffer).first(want));
     image_left_ -= count;
-    if (context_.file.Failed()) return ImageRead::kError;
+    if (image_.Failed()) return ImageRead::kError;
     if (count == 0) return ImageRead::kEnd;
     std::fill(BlockBuffer.begin() + static_cast<std::ptrdiff_t>(count), BlockBuffer.end(), 0xFF);
     return ImageRead::kBlock;
@@ -233,6 +222,7 @@ class Upload {
 
   TransferContext& context_;
   ControlPointers& form_;
+  ImageSource& image_;
   const std::uint64_t image_size_;
   std::uint64_t image_left_ = image_size_;  // bytes of the image not read yet
 
@@ -250,8 +240,8 @@ class Upload {
 
 }  // namespace
 
-TransferOutcome UploadImage(TransferContext& context) {
-  return Upload(context).Run();
+TransferOutcome UploadImage(TransferContext& context, ImageSource& image) {
+  return Upload(context, image).Run();
 }
 
 }  // namespace kelvo

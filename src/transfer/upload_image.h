@@ -1,10 +1,11 @@
 #pragma once
 
+#include "transfer/image_source.h"
 #include "transfer/transfer_context.h"
 
 namespace kelvo {
 
-// Loads the open image file into the device on the open port.
-TransferOutcome UploadImage(TransferContext& context);
+// Loads the image into the device on the open port.
+TransferOutcome UploadImage(TransferContext& context, ImageSource& image);
 
 }  // namespace kelvo

@@ -102,7 +102,9 @@ void MainDialog::Browse() {
   // directory, against which the settings and help files resolve.
   QFileDialog dialog(this, QString(), file_edit_->text());
   dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters({"BIN Files (*.bin)", "Scripts (*.scr)"});
+  // Qt parts a filter's patterns at blanks: the semicolons Windows shows would match no file.
+  dialog.setNameFilters({"BIN Files (*.bin)", "Scripts (*.scr)", "HEX Files (*.hex)",
+                         "S-Record Files (*.srec *.s19 *.s28 *.s37)"});
   dialog.setDefaultSuffix("bin");
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     file_edit_->setText(dialog.selectedFiles().constFirst());

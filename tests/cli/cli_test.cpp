@@ -18,6 +18,7 @@
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
+#include "support/record_files.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
@@ -99,6 +100,7 @@ class CliTest : public ::testing::Test {
     image += std::string(256, '\xFF');
     for (int i = 0; i < 40; ++i) image += static_cast<char>(i);
     Write("app.bin", image);
+    Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
   }
 
@@ -304,6 +306,9 @@ INSTANTIATE_TEST_SUITE_P(
                 ""},
         EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", 0, 2, "",
                 "is named twice"},
+        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", 0, 0,
+                "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
+                ""},
         EndCase{"NoFile", kDevice, "--port PORT", 0, 2, "", "FILE is required"},
         EndCase{"UnknownOption", kDevice, "--baud 9600 app.bin", 0, 2, "", "--baud"},
         EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", 0, 2, "", "--timeout"},

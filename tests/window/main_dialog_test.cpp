@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QUrl>
@@ -243,13 +244,22 @@ TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithou
   QDir().mkpath("images");
   testing::WriteFileBytes("images/app.bin", {1, 2, 3});
   testing::WriteFileBytes("images/setup.scr", {'S'});
+  testing::WriteFileBytes("images/app.s19", {'S'});
+  testing::WriteFileBytes("images/app.S37", {'S'});
   const QString start_folder = QDir::currentPath();
   auto* file_edit = Find<QLineEdit>(dialog_, "FileEdit");
   file_edit->setText(FilePath("images/app.bin"));
 
   for (const bool ok : {false, true}) {
     testing::WhenOpens<QFileDialog>([&](QFileDialog* browse) {
-      EXPECT_EQ(browse->nameFilters(), QStringList({"BIN Files (*.bin)", "Scripts (*.scr)"}));
+      EXPECT_EQ(browse->nameFilters(),
+                QStringList({"BIN Files (*.bin)", "Scripts (*.scr)", "HEX Files (*.hex)",
+                             "S-Record Files (*.srec *.s19 *.s28 *.s37)"}));
+      // Each pattern of a filter lists its files.
+      browse->selectNameFilter(browse->nameFilters().last());
+      auto* list = browse->findChild<QListView*>("listView");
+      EXPECT_TRUE(testing::ProcessEventsUntil(
+          [&] { return list->model()->rowCount(list->rootIndex()) == 2; }));
       EXPECT_EQ(browse->defaultSuffix(), "bin");
       EXPECT_EQ(browse->fileMode(), QFileDialog::ExistingFile);
       EXPECT_EQ(browse->selectedFiles(), QStringList({FilePath("images/app.bin")}));

@@ -77,7 +77,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.get_formatter()->column_width(34);
   app.set_version_flag("--version", std::string("kelvo-cli ") + KELVO_VERSION);
 
-  auto* file = app.add_option("FILE", options.file, "image (*.bin) or script (*.scr)");
+  auto* file = app.add_option(
+      "FILE", options.file, "image (*.bin, *.hex, *.srec, *.s19, *.s28, *.s37) or script (*.scr)");
   auto* port = app.add_option("--port", options.ports,
                               std::string("serial port, e.g. ") + kPortExamples +
                                   "; repeat it or list several, split by commas, to load them all "

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "console_board.h"
@@ -18,14 +16,11 @@
 #include "summary_table.h"
 #include "terminal.h"
 #include "trace_file.h"
+#include "transfer/image_file.h"
+#include "transfer/transfer_frame.h"
 
 namespace kelvo::cli {
 namespace {
-
-std::vector<std::uint8_t> ImageBytes(const std::string& image_path) {
-  std::ifstream in(image_path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 int ExitStatusFor(TransferOutcome outcome, HaltCause cause) {
   switch (outcome) {
@@ -149,8 +144,7 @@ int RunCli(const CliOptions& options) {
 
   const bool check_memory =
       !devices.empty() && transfers.front()->Kind() == TransferKind::kUploadImage;
-  const std::vector<std::uint8_t> image =
-      check_memory ? ImageBytes(options.file) : std::vector<std::uint8_t>{};
+  const ImageResult image = check_memory ? ReadImageFile(options.file) : ImageResult{};
   std::vector<SummaryRow> summary;
   for (std::size_t i = 0; i < transfers.size(); ++i) {
     PortTransfer& transfer = *transfers[i];
@@ -165,7 +159,11 @@ int RunCli(const CliOptions& options) {
     int port_status = ExitStatusFor(result.outcome, cause);
     // A complete upload that left the wrong bytes behind is a failure, not a success.
     if (check_memory) {
-      const ImageCheck check = CheckImageInMemory(devices[i]->Memory(), image);
+      const ImageCheck check =
+          image.Ok()
+              ? CheckImageInMemory(devices[i]->Memory(), image.image)
+              : ImageCheck{false,
+                           "Simulated device: memory not checked, the image could not be read"};
       std::printf("%s%s\n", label.c_str(), check.message.c_str());
       if (!check.holds_image) port_status = Worse(port_status, kExitFailed);
     }

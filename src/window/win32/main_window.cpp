@@ -110,7 +110,9 @@ void Browse(Window& window) {
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window.dialog;
-  dialog.lpstrFilter = "BIN Files (*.bin)\0*.bin\0Scripts (*.scr)\0*.scr\0";
+  dialog.lpstrFilter =
+      "BIN Files (*.bin)\0*.bin\0Scripts (*.scr)\0*.scr\0HEX Files (*.hex)\0*.hex\0"
+      "S-Record Files (*.srec;*.s19;*.s28;*.s37)\0*.srec;*.s19;*.s28;*.s37\0";
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
   dialog.lpstrDefExt = "bin";

@@ -1,0 +1,117 @@
+// libFuzzer target for the Intel HEX and S-record readers: each input goes to both as it is and
+// with every record's checksum set right, so that random records get past the checksum and on
+// to the addresses. A read image is checked against a model of its own made from the records.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/protocol.h"
+#include "transfer/image_records.h"
+
+namespace {
+
+using kelvo::ImageResult;
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t stop = std::min(text.find('\n', start), text.size());
+    std::string line(text.substr(start, stop - start));
+    line.erase(line.find_last_not_of(" \t\r") + 1);
+    lines.push_back(line);
+    start = stop + 1;
+  }
+  return lines;
+}
+
+int Digit(char c) {
+  const std::string_view digits = "0123456789ABCDEF0123456789abcdef";
+  const std::size_t at = digits.find(c);
+  return at == std::string_view::npos ? -1 : static_cast<int>(at % 16);
+}
+
+// The bytes of a record's hex digits, from skip on; none when they are not whole hex bytes.
+Bytes HexBytes(const std::string& line, std::size_t skip) {
+  Bytes bytes;
+  if (line.size() < skip || (line.size() - skip) % 2 != 0) return {};
+  for (std::size_t i = skip; i < line.size(); i += 2) {
+    if (Digit(line[i]) < 0 || Digit(line[i + 1]) < 0) return {};
+    bytes.push_back(static_cast<std::uint8_t>(Digit(line[i]) << 4 | Digit(line[i + 1])));
+  }
+  return bytes;
+}
+
+// The input with each record's last byte made its checksum.
+std::string WithChecksums(std::string_view text, bool intel) {
+  std::string fixed;
+  for (std::string line : Lines(text)) {
+    const Bytes bytes = HexBytes(line, intel ? 1 : 2);
+    if (!bytes.empty()) {
+      unsigned sum = 0;
+      for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
+      const unsigned checksum = (intel ? 0x100 - sum % 0x100 : ~sum) & 0xFF;
+      line.replace(
+          line.size() - 2, 2,
+          std::string{"0123456789ABCDEF"[checksum >> 4], "0123456789ABCDEF"[checksum & 0xF]});
+    }
+    fixed += line + "\n";
+  }
+  return fixed;
+}
+
+// Device byte address to byte, for every data byte of a file the reader took.
+std::map<std::uint64_t, std::uint8_t> DataOf(std::string_view text, bool intel) {
+  std::map<std::uint64_t, std::uint8_t> data;
+  std::uint64_t base = 0;
+  bool segmented = false;
+  for (const std::string& line : Lines(text)) {
+    if (line.empty()) continue;
+    const Bytes bytes = HexBytes(line, intel ? 1 : 2);
+    if (intel) {
+      const unsigned type = bytes.at(3), offset = bytes[1] << 8 | bytes[2];
+      if (type == 2 || type == 4) {
+        base = static_cast<std::uint64_t>(bytes[4] << 8 | bytes[5]) << (type == 2 ? 4 : 16);
+        segmented = type == 2;
+      }
+      for (std::size_t i = 0; type == 0 && i < bytes[0]; ++i)
+        data[base + (segmented ? (offset + i) & 0xFFFF : offset + i)] = bytes[4 + i];
+    } else if (line[1] >= '1' && line[1] <= '3') {
+      const std::size_t length = static_cast<std::size_t>(line[1] - '0') + 1;
+      std::uint64_t address = 0;
+      for (std::size_t i = 1; i <= length; ++i) address = address << 8 | bytes.at(i);
+      for (std::size_t i = length + 1; i + 1 < bytes.size(); ++i) data[address++] = bytes[i];
+    }
+  }
+  return data;
+}
+
+void Check(std::string_view text, bool intel) {
+  const ImageResult read = intel ? kelvo::ReadIntelHex(text) : kelvo::ReadSRecords(text);
+  if (!read.Ok()) {
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    if (!read.image.empty() || read.line < 1 || read.line > lines) std::abort();
+    return;
+  }
+  const auto data = DataOf(text, intel);
+  if (data.empty() || data.begin()->first < kelvo::kImageStartByte) std::abort();
+  Bytes model(data.rbegin()->first - kelvo::kImageStartByte + 1, 0xFF);
+  if (model.size() > kelvo::kLargestImage) std::abort();
+  for (const auto& [address, byte] : data) model[address - kelvo::kImageStartByte] = byte;
+  if (read.image != model) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  for (const bool intel : {true, false}) {
+    Check(text, intel);
+    Check(WithChecksums(text, intel), intel);
+  }
+  return 0;
+}

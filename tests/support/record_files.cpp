@@ -1,0 +1,82 @@
+#include "support/record_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+
+namespace kelvo::testing {
+namespace {
+
+constexpr std::uint32_t kImageStart = 0x20000;
+constexpr std::size_t kRecordData = 16;
+
+std::string HexDigits(const Bytes& bytes) {
+  std::string text;
+  char pair[3];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(pair, sizeof pair, "%02X", byte);
+    text += pair;
+  }
+  return text;
+}
+
+// Calls write(address, data) for each record's worth of the image that is not all 0xFF.
+template <typename Write>
+void ForEachDataRecord(const Bytes& image, Write write) {
+  for (std::size_t at = 0; at < image.size(); at += kRecordData) {
+    const Bytes data(
+        image.begin() + static_cast<std::ptrdiff_t>(at),
+        image.begin() + static_cast<std::ptrdiff_t>(std::min(at + kRecordData, image.size())));
+    if (std::any_of(data.begin(), data.end(), [](std::uint8_t b) { return b != 0xFF; }))
+      write(static_cast<std::uint32_t>(kImageStart + at), data);
+  }
+}
+
+}  // namespace
+
+std::string HexRecord(unsigned type, unsigned offset, const Bytes& data) {
+  Bytes bytes = {static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(offset >> 8),
+                 static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(type)};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  bytes.push_back(static_cast<std::uint8_t>(-std::accumulate(bytes.begin(), bytes.end(), 0u)));
+  return ":" + HexDigits(bytes);
+}
+
+std::string SRecord(char type, std::uint32_t address, const Bytes& data) {
+  const std::size_t address_length = type == '2' || type == '6' || type == '8' ? 3
+                                     : type == '3' || type == '7'              ? 4
+                                                                               : 2;
+  Bytes bytes = {static_cast<std::uint8_t>(address_length + data.size() + 1)};
+  for (std::size_t i = address_length; i-- > 0;)
+    bytes.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  bytes.push_back(static_cast<std::uint8_t>(~std::accumulate(bytes.begin(), bytes.end(), 0u)));
+  return std::string("S") + type + HexDigits(bytes);
+}
+
+std::string IntelHexOf(const Bytes& image) {
+  std::string text;
+  std::uint32_t upper = 0;
+  ForEachDataRecord(image, [&](std::uint32_t address, const Bytes& data) {
+    if (address >> 16 != upper || text.empty()) {
+      upper = address >> 16;
+      text += HexRecord(4, 0,
+                        {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}) +
+              "\r\n";
+    }
+    text += HexRecord(0, address & 0xFFFF, data) + "\r\n";
+  });
+  return text + HexRecord(1, 0, {}) + "\r\n";
+}
+
+std::string SRecordsOf(const Bytes& image) {
+  std::string text = SRecord('0', 0, {'k', 'e', 'l', 'v', 'o'}) + "\r\n";
+  std::uint32_t records = 0;
+  ForEachDataRecord(image, [&](std::uint32_t address, const Bytes& data) {
+    text += SRecord('3', address, data) + "\r\n";
+    ++records;
+  });
+  return text + SRecord('5', records, {}) + "\r\n" + SRecord('7', kImageStart, {}) + "\r\n";
+}
+
+}  // namespace kelvo::testing
