@@ -7,7 +7,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: kelvo\n"
+    "Usage: kelvo [--help | --version]\n"
     "Opens the Kelvo window, which loads a firmware image into a ZARQ device over a serial\n"
     "port or plays a script of bytes to it. The form is kept in KELVO.DAT in the current\n"
     "directory. kelvo-cli runs the same transfers from a shell; see kelvo(1) and kelvo-cli(1).\n";
