@@ -7,7 +7,7 @@ set(package_files ${CMAKE_BINARY_DIR}/package-files)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelvo)
 
 # Debian wants manual pages and the changelog compressed at the highest level, with no name or
-# time stamp in the header, so that the same sources give the same package.
+# time stamp in the header, so that the same sources give the same files.
 function(kelvo_gzipped source output)
   configure_file(${source} ${package_files}/${output} @ONLY)
   add_custom_command(OUTPUT ${package_files}/${output}.gz
@@ -16,6 +16,13 @@ function(kelvo_gzipped source output)
   set(gzipped_files ${gzipped_files} ${package_files}/${output}.gz PARENT_SCOPE)
 endfunction()
 
+# The sections that kelvo(1) and kelvo-cli(1) share.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${package_sources}/man/port-names.inc ${package_sources}/man/permissions.inc)
+file(READ ${package_sources}/man/port-names.inc MAN_PORT_NAMES)
+file(READ ${package_sources}/man/permissions.inc MAN_PERMISSIONS)
+string(STRIP "${MAN_PORT_NAMES}" MAN_PORT_NAMES)
+string(STRIP "${MAN_PERMISSIONS}" MAN_PERMISSIONS)
 foreach(page kelvo kelvo-cli zarq-sim)
   kelvo_gzipped(${package_sources}/man/${page}.1 ${page}.1)
   install(FILES ${package_files}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
