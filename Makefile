@@ -77,7 +77,8 @@ package:
 	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
 	cmake --build --preset package
 	rm -f build/package/kelvo_*.deb
-	cd build/package && cpack
+	@# The folders that CPack makes take their mode from the umask; Debian's is 755.
+	cd build/package && umask 022 && cpack
 	cp build/package/kelvo_*.deb build/
 
 # The package's files, its programs run from it unpacked, its manual pages, and lintian.

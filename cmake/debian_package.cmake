@@ -51,7 +51,4 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Help opens its document through the desktop's xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 set(CPACK_STRIP_FILES ON)
-# Folders the install makes get Debian's usual mode, whatever the builder's umask.
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-                                                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)
