@@ -8,8 +8,11 @@ BENCH_DEBS := libbenchmark-dev
 WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
 WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
 SCREENSHOT_DEBS := xvfb imagemagick xdotool
+# CPack's DEB generator finds the programs with file and their dependencies with dpkg-shlibdeps.
+PACKAGE_DEBS := dpkg-dev file
+TEST_PACKAGE_DEBS := lintian man-db
 
-.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows
+.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -63,6 +66,25 @@ test-windows:
 # A paced upload's time per block through Wine, beside Linux's, and the window under load.
 bench-windows: test-windows
 	bench/wine/run.sh
+
+# The Debian package, build/kelvo_VERSION_ARCH.deb, from optimised programs built with Debian's
+# hardening flags.
+package:
+	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS))
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all && \
+	  cmake --preset package \
+	    -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build --preset package
+	rm -f build/package/kelvo_*.deb
+	@# The folders that CPack makes take their mode from the umask; Debian's is 755.
+	cd build/package && umask 022 && cpack
+	cp build/package/kelvo_*.deb build/
+
+# The package's files, its programs run from it unpacked, its manual pages, and lintian.
+test-package: package
+	$(call need,$(TEST_PACKAGE_DEBS))
+	tests/package/run.sh
 
 sanitize:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))

@@ -5,8 +5,8 @@
 namespace kelvo {
 
 // The application: it runs the main window modally and the program ends when the window closes.
-// The program takes no command line; whatever arguments it is given are ignored, Qt's own
-// included.
+// The program takes no command line (main answers --help and --version before it starts);
+// whatever arguments it is given are ignored, Qt's own included.
 class LoaderApp : public QApplication {
   Q_OBJECT
 

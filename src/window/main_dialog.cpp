@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -112,8 +114,14 @@ void MainDialog::Browse() {
 }
 
 void MainDialog::Help() {
-  QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QDir::current().absoluteFilePath(forms::kHelpFileName)));
+  QString help = QDir::current().absoluteFilePath(forms::kHelpFileName);
+  // Else the installed copy, found from the program's own folder rather than a fixed /usr, so
+  // that it is also found in a package unpacked anywhere (dpkg-deb -x) or installed elsewhere.
+  if (!QFileInfo::exists(help)) {
+    help = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/kelvo/" +
+                           forms::kHelpFileName);
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(help));
 }
 
 }  // namespace kelvo

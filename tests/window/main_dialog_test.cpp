@@ -1,7 +1,9 @@
 #include "window/main_dialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -276,14 +278,23 @@ TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithou
   EXPECT_EQ(QDir::currentPath(), start_folder);
 }
 
-TEST_F(MainDialogTest, EnterOnHelpOrF1OpensTheHelpFileOfTheCurrentFolderAndKeepsTheWindowOpen) {
+// Installed, the program is in bin/ and the help in share/kelvo/ beside it.
+TEST_F(MainDialogTest, EnterOnHelpOrF1OpensTheCurrentFoldersHelpFileElseTheInstalledOne) {
   OpenedUrls opened;
-  Find<QPushButton>(dialog_, "HelpButton")->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-  Find<QLineEdit>(dialog_, "FileEdit")->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
-  const QUrl help = QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"));
-  EXPECT_EQ(opened.urls, QList<QUrl>({help, help}));
+  const auto help_then_f1 = [&] {
+    Find<QPushButton>(dialog_, "HelpButton")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    Find<QLineEdit>(dialog_, "FileEdit")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+  };
+  help_then_f1();
+  ASSERT_TRUE(QFile(FilePath("KelvoHelp.rtf")).open(QIODevice::WriteOnly));
+  help_then_f1();
+  QDir prefix(QCoreApplication::applicationDirPath());
+  ASSERT_TRUE(prefix.cdUp());
+  const QUrl installed = QUrl::fromLocalFile(prefix.filePath("share/kelvo/KelvoHelp.rtf"));
+  const QUrl here = QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"));
+  EXPECT_EQ(opened.urls, QList<QUrl>({installed, installed, here, here}));
   EXPECT_TRUE(dialog_.isVisible());
 }
 

@@ -151,7 +151,9 @@ void AddOptions(CLI::App& app, Settings& settings) {
       "Example:\n"
       "  zarq-sim --link /tmp/zarq --memory zarq-memory.bin --frames zarq-frames.txt\n"
       "  then give Kelvo the port /tmp/zarq. In the memory file, address 0x2000 is byte\n"
-      "  offset 0x20000 (addresses count 16-byte units).");
+      "  offset 0x20000 (addresses count 16-byte units).\n\n"
+      "Exit status: 0 stopped by Ctrl-C or SIGTERM, or hung up as asked; 1 no pseudo-terminal\n"
+      "or link could be made; 2 usage error.");
 }
 
 int Serve(const Settings& settings) {
@@ -214,8 +216,14 @@ int main(int argc, char** argv) {
       "device announces itself with NAK each time the port is opened, keeps 1 MiB of memory\n"
       "(0xFF at start) and loads from address 0x2000. Runs until Ctrl-C.",
       "zarq-sim"};
+  app.set_version_flag("--version", std::string("zarq-sim ") + KELVO_VERSION);
   Settings settings;
   AddOptions(app, settings);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Every usage error ends in 2, as kelvo-cli's do, rather than in CLI11's codes of its own.
+    return app.exit(error) == 0 ? 0 : 2;
+  }
   return Serve(settings);
 }

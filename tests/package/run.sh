@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The Debian package that `make package` built: its files, its programs run from the package
+# unpacked in a folder of its own, its manual pages, and lintian.
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/../.."
+here=tests/package
+version=$(sed -n 's/^project(Kelvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb=build/kelvo_${version}_$(dpkg --print-architecture).deb
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+echo "== $deb: $(stat -c %s "$deb") bytes"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print substr($6, 2) }' | sort > "$work/files"
+diff -u "$here/files.txt" "$work/files" || fail "the package's files differ from $here/files.txt"
+
+dpkg-deb -x "$deb" "$work/root"
+bin=$work/root/usr/bin
+for program in kelvo kelvo-cli zarq-sim; do
+  [ "$("$bin/$program" --version)" = "$program $version" ] || fail "$program --version"
+  help=$("$bin/$program" --help) && grep -q "^Usage: $program" <<<"$help" || fail "$program --help"
+  # Each option that --help names has its place in the manual page.
+  page=$(zcat "$work/root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
+  for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+    grep -q -- "$option" <<<"$page" || fail "$program.1 does not name $option"
+  done
+done
+
+# From an empty folder, so that no KELVO.DAT gives the upload settings of its own.
+mkdir "$work/run"
+{ head -c 300 /dev/urandom; head -c 256 /dev/zero | tr '\0' '\377'; head -c 200 /dev/urandom; } \
+  > "$work/run/image.bin"
+(cd "$work/run" && "$bin/kelvo-cli" --simulate --instant image.bin) > "$work/upload.log" ||
+  fail "kelvo-cli --simulate --instant ended with status $?"
+grep -q "holds the image byte for byte" "$work/upload.log" || fail "the upload: $(cat "$work/upload.log")"
+# The window as built for the package, on Qt's offscreen platform: still open when time is up.
+status=0
+(cd "$work/run" && QT_QPA_PLATFORM=offscreen timeout 3 "$bin/kelvo" 2>/dev/null) || status=$?
+[ "$status" = 124 ] || fail "kelvo ended with status $status within 3 s"
+
+# All of groff's warnings, not only the undefined macros that --warnings alone reports.
+for page in "$work"/root/usr/share/man/man1/*.1.gz; do
+  warnings=$(MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man -l $(basename "$page"): $warnings"
+done
+
+# Every tag of every level fails the test, but those that the README explains.
+echo "== lintian"
+lintian --fail-on none --display-info --pedantic "$deb" > "$work/lintian" 2> "$work/lintian.err" ||
+  fail "lintian could not check the package"
+grep -v "running with root privileges" "$work/lintian.err" >&2 || true
+cat "$work/lintian"
+unexpected=$(grep -v -F -f <(sed 's/^/: /; s/$/ /' "$here/lintian-allowed.txt") "$work/lintian" || true)
+[ -z "$unexpected" ] || fail "lintian tags that the README does not explain"
+
+[ "$failures" = 0 ] && echo "Package checks passed" || { echo "$failures check(s) failed"; exit 1; }
