@@ -12,7 +12,7 @@ SCREENSHOT_DEBS := xvfb imagemagick xdotool
 PACKAGE_DEBS := dpkg-dev file
 TEST_PACKAGE_DEBS := lintian man-db
 
-.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
+.PHONY: test sanitize fuzz bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -108,6 +108,13 @@ bench:
 	cmake --preset bench
 	cmake --build --preset bench
 	cmake --build --preset bench --target run_benchmarks
+
+# One kelvo-cli loading 16 paced simulated devices at once, against one device alone.
+bench-parallel:
+	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
+	cmake --preset bench
+	cmake --build --preset bench --target kelvo-cli zarq-sim
+	bench/parallel/run.sh build/bench 16 40
 
 # The window under a virtual X server, as docs/screenshot.png.
 screenshot:

@@ -57,14 +57,10 @@ start_devices many "$devices"
 read -r real user sys < <(load "$ports" "$work/many.txt")
 grep -q "^Port" "$work/many.txt.log" || { cat "$work/many.txt.log"; exit 1; }
 if grep -Eq "  (failed|halted)  " "$work/many.txt.log"; then cat "$work/many.txt.log"; exit 1; fi
-worst=0 sum=0
-for trace in "$work"/many-*.txt; do
-  ms=$(per_block "$trace")
-  sum=$(echo "$sum + $ms" | bc -l)
-  worst=$(echo "if ($ms > $worst) $ms else $worst" | bc -l)
-done
-mean=$(echo "scale=1; $sum / $devices" | bc -l)
-printf '%d devices: %.1f ms a block on average, %.1f at worst: %.3f x and %.3f x one device'\''s\n' \
-  "$devices" "$mean" "$worst" "$(echo "$mean / $single" | bc -l)" "$(echo "$worst / $single" | bc -l)"
-printf 'kelvo-cli used %s s user + %s s system in %s s: %.2f %% of one core\n' "$user" "$sys" \
-  "$real" "$(echo "100 * ($user + $sys) / $real" | bc -l)"
+for trace in "$work"/many-*.txt; do per_block "$trace"; done |
+  awk -v n="$devices" -v one="$single" '{ sum += $1; if ($1 > worst) worst = $1 }
+    END { printf "%d devices: %.1f ms a block on average, %.1f at worst: %.3f x and %.3f x one device'"'"'s\n",
+                 n, sum / n, worst, sum / n / one, worst / one }'
+awk -v real="$real" -v user="$user" -v sys="$sys" 'BEGIN {
+  printf "kelvo-cli used %s s user + %s s system in %s s: %.2f %% of one core\n", user, sys, real,
+         100 * (user + sys) / real }'

@@ -163,6 +163,14 @@ std::size_t SerialPort::MoveBytes(std::size_t count, short events,
     const ssize_t n = move(moved);
     if (n > 0) {
       moved += static_cast<std::size_t>(n);
+      // A reply trickles in at the line's rate: waking for every byte would cost a poll and
+      // two reads each, so all but the last of the rest are given the time they need to arrive;
+      // the last is polled for, so that the read ends the moment it comes.
+      if (events == POLLIN && count - moved > 1) {
+        const auto rest =
+            std::chrono::duration_cast<SteadyClock::duration>((count - moved - 1) * kByteTime);
+        std::this_thread::sleep_until(std::min(deadline, SteadyClock::now() + rest));
+      }
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
