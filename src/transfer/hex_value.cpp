@@ -5,16 +5,12 @@
 
 namespace kelvo {
 
-namespace {
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::int32_t HexValue(std::string_view text) {
   std::size_t i = 0;

@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "transfer/hex_value.h"
 #include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 std::string_view WithoutTrailingBlanks(std::string_view line) {
   const std::size_t end = line.find_last_not_of(" \t\r");
