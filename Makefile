@@ -73,13 +73,15 @@ sanitize:
 	cmake --build --preset tsan
 	ctest --preset tsan
 
-# The script line parser under libFuzzer with the sanitizers, for FUZZ_SECONDS (default 60).
+# Every fuzz target under libFuzzer with the sanitizers, each for FUZZ_SECONDS (default 60), or
+# for FUZZ_RUNS inputs when that is given. Fails on any finding.
 FUZZ_SECONDS ?= 60
+FUZZ_LIMIT = $(if $(FUZZ_RUNS),-runs=$(FUZZ_RUNS),-max_total_time=$(FUZZ_SECONDS))
 fuzz:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
-	cmake --preset asan
-	cmake --build --preset asan --target script_line_fuzz
-	build/asan/tests/script_line_fuzz -max_total_time=$(FUZZ_SECONDS)
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	tests/fuzz/run.sh build/fuzz $(FUZZ_LIMIT)
 
 bench:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
