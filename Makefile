@@ -9,7 +9,7 @@ WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
 WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
 SCREENSHOT_DEBS := xvfb imagemagick xdotool
 
-.PHONY: test sanitize fuzz bench demo screenshot format clean windows test-windows bench-windows screenshot-windows
+.PHONY: test sanitize fuzz soak bench demo screenshot format clean windows test-windows bench-windows screenshot-windows
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -88,6 +88,14 @@ bench:
 	cmake --preset bench
 	cmake --build --preset bench
 	cmake --build --preset bench --target run_benchmarks
+
+# Many uploads and script playbacks in one process under random device faults, then uploads
+# through the window with Halt and About at random moments. SOAK_SEED repeats a run of seeds.
+soak:
+	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
+	cmake --preset bench
+	cmake --build --preset bench --target soak
+	build/bench/bench/soak/soak $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 # The window under a virtual X server, as docs/screenshot.png.
 screenshot:
