@@ -94,8 +94,9 @@ bench:
 soak:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
 	cmake --preset bench
-	cmake --build --preset bench --target soak
+	cmake --build --preset bench --target soak window_soak
 	build/bench/bench/soak/soak $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	build/bench/bench/soak/window_soak $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 # The window under a virtual X server, as docs/screenshot.png.
 screenshot:
