@@ -21,7 +21,7 @@ for source in "$here"/*_fuzz.cpp; do
   if "$build/tests/fuzz/$name" "$@" -timeout=60 -artifact_prefix="$findings" "$work" "${seeds[@]}" \
       >"$log" 2>&1; then
     echo "$name: $(grep -o 'Done [0-9]* runs' "$log" | tail -1) in $((SECONDS - started)) s," \
-      "corpus $(ls "$work" | wc -l) inputs"
+      "$(ls "$work" | wc -l) new inputs in $work"
   else
     tail -n 40 "$log"
     echo "$name: FINDING, input in $findings, whole output in $log"
