@@ -12,7 +12,7 @@ SCREENSHOT_DEBS := xvfb imagemagick xdotool
 PACKAGE_DEBS := dpkg-dev file
 TEST_PACKAGE_DEBS := lintian man-db
 
-.PHONY: test sanitize fuzz bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
+.PHONY: test sanitize fuzz soak bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
 
 # Installs what is missing as root, else names the exact command and stops.
 define need
@@ -95,13 +95,15 @@ sanitize:
 	cmake --build --preset tsan
 	ctest --preset tsan
 
-# The script line parser under libFuzzer with the sanitizers, for FUZZ_SECONDS (default 60).
+# Every fuzz target under libFuzzer with the sanitizers, each for FUZZ_SECONDS (default 60), or
+# for FUZZ_RUNS inputs when that is given. Fails on any finding.
 FUZZ_SECONDS ?= 60
+FUZZ_LIMIT = $(if $(FUZZ_RUNS),-runs=$(FUZZ_RUNS),-max_total_time=$(FUZZ_SECONDS))
 fuzz:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
-	cmake --preset asan
-	cmake --build --preset asan --target script_line_fuzz
-	build/asan/tests/script_line_fuzz -max_total_time=$(FUZZ_SECONDS)
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	tests/fuzz/run.sh build/fuzz $(FUZZ_LIMIT)
 
 bench:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
@@ -115,6 +117,15 @@ bench-parallel:
 	cmake --preset bench
 	cmake --build --preset bench --target kelvo-cli zarq-sim
 	bench/parallel/run.sh build/bench 16 40
+
+# Many uploads and script playbacks in one process under random device faults, then uploads
+# through the window with Halt and About at random moments. SOAK_SEED repeats a run of seeds.
+soak:
+	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
+	cmake --preset bench
+	cmake --build --preset bench --target soak window_soak
+	build/bench/bench/soak/soak $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	build/bench/bench/soak/window_soak $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 
 # The window under a virtual X server, as docs/screenshot.png.
 screenshot:

@@ -1,0 +1,62 @@
+// libFuzzer target for the settings record decoder: any bytes at all may sit in KELVO.DAT.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+#include "settings/settings_record.h"
+
+namespace {
+
+using kelvo::DecodeSettings;
+using kelvo::Settings;
+
+void Require(bool holds) {
+  if (!holds) std::abort();
+}
+
+// A record that the encoder could have written: whole, its port padded with zeros only, its
+// flag 0 or 1.
+bool IsCanonical(std::span<const std::uint8_t> record, std::size_t length) {
+  if (record.size() < length) return false;
+  const auto port = record.first(4);
+  const auto end = std::find(port.begin(), port.end(), 0);
+  return std::all_of(end, port.end(), [](std::uint8_t b) { return b == 0; }) &&
+         record[length - 3] <= 1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> record(data, size);
+  const kelvo::DecodedSettings decoded = DecodeSettings(record);
+  const Settings& got = decoded.settings;
+  const Settings defaults;
+
+  Require(got.port.size() <= 4 && got.port.find('\0') == std::string::npos);
+  Require(got.file_path.size() <= 255 && got.start_address.size() <= 255);
+  Require(got.device_type == "ZARQX" || got.device_type == defaults.device_type);
+  Require(decoded.response_delay_bytes >= 0 && decoded.response_delay_bytes <= 2);
+  if (decoded.response_delay_bytes < 2) Require(got.response_delay <= 0xFF);
+
+  // What the decoder gives back, the encoder stores and the decoder reads again unchanged.
+  const std::vector<std::uint8_t> stored = kelvo::EncodeSettings(got);
+  Require(DecodeSettings(stored).settings == got);
+  const std::size_t length = 9 + got.file_path.size() + got.start_address.size();
+  if (decoded.response_delay_bytes == 2) {
+    Require(stored.size() == length);
+    if (IsCanonical(record, length)) Require(std::equal(stored.begin(), stored.end(), data));
+  }
+
+  // A file cut short gives each value from the file or from the defaults, never a mix.
+  for (std::size_t cut = 0; cut < std::min(size, length); ++cut) {
+    const Settings part = DecodeSettings(record.first(cut)).settings;
+    Require(part.port == got.port || part.port == defaults.port);
+    Require(part.file_path == got.file_path || part.file_path == defaults.file_path);
+    Require(part.start_address == got.start_address ||
+            part.start_address == defaults.start_address);
+    Require(part.device_type == got.device_type || part.device_type == defaults.device_type);
+  }
+  return 0;
+}
