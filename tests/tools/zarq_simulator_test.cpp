@@ -1,9 +1,14 @@
 #include "simulator/zarq_simulator.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
@@ -97,6 +102,28 @@ TEST(ZarqSimulator, StoresWhereAddressedErasesWholeRegionsAndRefusesDamagedFrame
   EXPECT_EQ(MemoryAt(simulator, 0x00000, 0x50000), Bytes(0x50000, 0xFF));
   EXPECT_EQ(Answer(port, Packet(3)), kAck);
   EXPECT_EQ(MemoryAt(simulator, 0x20000), Bytes(kBlockSize, 3));
+}
+
+// Stands for Wine's port on a pseudo-terminal: it sets 9600 baud without flushing and leaves the
+// speed as it is on close, so only the hang-up between two opens tells them apart.
+TEST(ZarqSimulator, APortReopenedAfterAHangUpAtTheSameSpeedIsGreetedAgain) {
+  ZarqSimulator simulator;
+  const auto greeting = [&] {
+    const int fd = ::open(simulator.PortPath().c_str(), O_RDWR | O_NOCTTY);
+    termios line{};
+    ::tcgetattr(fd, &line);
+    ::cfmakeraw(&line);
+    ::cfsetspeed(&line, B9600);
+    ::tcsetattr(fd, TCSANOW, &line);
+    pollfd readable{fd, POLLIN, 0};
+    std::uint8_t byte = 0;
+    const bool greeted = ::poll(&readable, 1, 3000) == 1 && ::read(fd, &byte, 1) == 1;
+    ::close(fd);
+    return greeted ? int{byte} : -1;
+  };
+  EXPECT_EQ(greeting(), kNak);
+  std::this_thread::sleep_for(milliseconds(100));  // the device sees the hang-up
+  EXPECT_EQ(greeting(), kNak);
 }
 
 // Faults whose shape no transfer result shows: a babbling device never sends ACK or NAK; short

@@ -129,10 +129,11 @@ void PacedLine::Receive(std::uint8_t byte, TimePoint now) {
 }
 
 // A session begins once the program has opened the port and set it to 9600 baud: bytes sent
-// before then would be flushed by the set-up. Closing restores the old speed, and the master
-// sees a hang-up while no one has the other side open. A program that sets the line up
-// without flushing is seen by the speed change alone, which a close and reopen quicker than
-// this thread looks can hide.
+// before then would be flushed by the set-up. The master sees a hang-up while no one has the
+// other side open. A program that sets the line up without flushing (Wine's ports) is seen by
+// the speed change alone; since such a program may also leave the speed as it set it when it
+// closes, any line at 9600 after a hang-up counts as set up anew. A close and reopen quicker
+// than this thread looks needs neither: the session goes on.
 void PacedLine::WatchLine(TimePoint now) {
   const int fd = terminal_.MasterFd();
   pollfd line{fd, POLLIN, 0};
@@ -144,6 +145,7 @@ void PacedLine::WatchLine(TimePoint now) {
   if ((line.revents & POLLHUP) != 0) {
     EndSession();
     open_pending_ = false;
+    was_at_loader_speed_ = false;
     return;
   }
   if (set_up_now) open_pending_ = true;
