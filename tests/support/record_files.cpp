@@ -10,8 +10,8 @@ namespace {
 constexpr std::uint32_t kImageStart = 0x20000;
 constexpr std::size_t kRecordData = 16;
 
-std::string HexDigits(const Bytes& bytes) {
-  std::string text;
+// The record's start, then its bytes in hex.
+std::string Record(std::string text, const Bytes& bytes) {
   char pair[3];
   for (const std::uint8_t byte : bytes) {
     std::snprintf(pair, sizeof pair, "%02X", byte);
@@ -39,7 +39,7 @@ std::string HexRecord(unsigned type, unsigned offset, const Bytes& data) {
                  static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(type)};
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(static_cast<std::uint8_t>(-std::accumulate(bytes.begin(), bytes.end(), 0u)));
-  return ":" + HexDigits(bytes);
+  return Record(":", bytes);
 }
 
 std::string SRecord(char type, std::uint32_t address, const Bytes& data) {
@@ -51,7 +51,7 @@ std::string SRecord(char type, std::uint32_t address, const Bytes& data) {
     bytes.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
   bytes.insert(bytes.end(), data.begin(), data.end());
   bytes.push_back(static_cast<std::uint8_t>(~std::accumulate(bytes.begin(), bytes.end(), 0u)));
-  return std::string("S") + type + HexDigits(bytes);
+  return Record({'S', type}, bytes);
 }
 
 std::string IntelHexOf(const Bytes& image) {

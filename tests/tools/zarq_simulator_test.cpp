@@ -55,9 +55,10 @@ Bytes Command(std::uint8_t code, std::uint16_t argument) {
 
 // A packet whose 128 data bytes all hold its number.
 Bytes Packet(std::uint8_t number) {
-  Bytes packet = {kSoh, number, static_cast<std::uint8_t>(0xFF - number)};
-  packet.resize(3 + kBlockSize, number);
-  packet.push_back(static_cast<std::uint8_t>(number * kBlockSize));
+  Bytes packet(3 + kBlockSize + 1, number);
+  packet[0] = kSoh;
+  packet[2] = static_cast<std::uint8_t>(0xFF - number);
+  packet.back() = static_cast<std::uint8_t>(number * kBlockSize);
   return packet;
 }
 
@@ -88,8 +89,8 @@ TEST(ZarqSimulator, StoresWhereAddressedErasesWholeRegionsAndRefusesDamagedFrame
       EXPECT_EQ(Answer(port, frame), kAck);
     // The whole region goes, and nothing of the next.
     EXPECT_EQ(Answer(port, Command(EraseCommand, 0x3000)), kAck);
-    Bytes memory(0x50000, 0xFF);
-    memory.resize(0x50000 + kBlockSize, 5);
+    Bytes memory(0x50000 + kBlockSize, 5);
+    std::fill_n(memory.begin(), 0x50000, 0xFF);
     EXPECT_EQ(MemoryAt(simulator, 0, memory.size()), memory);
   }
   // Each new session, however quickly the port is reopened, announces itself once.

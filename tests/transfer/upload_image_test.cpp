@@ -79,13 +79,22 @@ Lines Wire(const std::vector<ReceivedFrame>& frames) {
   using Kind = ReceivedFrame::Kind;
   Lines wire;
   for (const ReceivedFrame& f : frames) {
-    const std::string text = f.kind == Kind::kCommand
-                                 ? std::string(1, static_cast<char>(f.bytes[1])) + " " +
-                                       Hex(f.bytes[3] | f.bytes[4] << 8)
-                             : f.kind == Kind::kPacket ? "#" + std::to_string(f.bytes[1])
-                             : f.kind == Kind::kEot    ? "EOT"
-                                                       : "other " + Hex(f.bytes.at(0));
-    wire.push_back(text + (f.accepted ? "" : " refused"));
+    char text[24] = {};
+    switch (f.kind) {
+      case Kind::kCommand:
+        std::snprintf(text, sizeof text, "%c %04X", f.bytes[1], f.bytes[3] | f.bytes[4] << 8);
+        break;
+      case Kind::kPacket:
+        std::snprintf(text, sizeof text, "#%d", f.bytes[1]);
+        break;
+      case Kind::kEot:
+        std::snprintf(text, sizeof text, "EOT");
+        break;
+      case Kind::kOther:
+        std::snprintf(text, sizeof text, "other %04X", f.bytes.at(0));
+        break;
+    }
+    wire.push_back(std::string(text) + (f.accepted ? "" : " refused"));
   }
   return wire;
 }
