@@ -1,8 +1,9 @@
 #include "support/record_files.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <numeric>
+
+#include "transfer/printf_text.h"
 
 namespace kelvo::testing {
 namespace {
@@ -12,11 +13,7 @@ constexpr std::size_t kRecordData = 16;
 
 // The record's start, then its bytes in hex.
 std::string Record(std::string text, const Bytes& bytes) {
-  char pair[3];
-  for (const std::uint8_t byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
+  for (const std::uint8_t byte : bytes) text += Printf("%02X", byte);
   return text;
 }
 
