@@ -25,20 +25,21 @@ using testing::FileContents;
 // The port, each text after its length byte, the ZARQX flag and the delay 100, low byte first.
 const std::string kExampleFile = std::string("COM1\tC:\\fw.bin\x06") + "0x2000\x01\x64" + '\0';
 
-// The five texts of the form that the settings file keeps, in this order.
-using FormTexts = std::array<std::string, 5>;
-constexpr Control kKeptControls[] = {Control::PortCombo, Control::FileEdit,
-                                     Control::StartAddressCombo, Control::DeviceTypeCombo,
-                                     Control::ResponseDelayEdit};
-const FormTexts kExampleTexts{"COM1", "C:\\fw.bin", "0x2000", "ZARQX", "100"};
+// The five texts that the settings file keeps, in its order, joined by '|'.
+constexpr Control kKept[] = {Control::PortCombo, Control::FileEdit, Control::StartAddressCombo,
+                             Control::DeviceTypeCombo, Control::ResponseDelayEdit};
+const std::string kExampleTexts = "COM1|C:\\fw.bin|0x2000|ZARQX|100";
 
-void Fill(MemoryForm& form, const FormTexts& texts) {
-  for (std::size_t i = 0; i < texts.size(); ++i) form.SetText(kKeptControls[i], texts[i]);
+void Fill(MemoryForm& form, std::string texts) {
+  for (const Control control : kKept) {
+    form.SetText(control, texts.substr(0, texts.find('|')));
+    texts.erase(0, std::min(texts.size(), texts.find('|') + 1));
+  }
 }
 
-FormTexts TextsOf(MemoryForm& form) {
-  FormTexts texts;
-  for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = form.ReadText(kKeptControls[i]);
+std::string TextsOf(MemoryForm& form) {
+  std::string texts;
+  for (const Control control : kKept) texts += (texts.empty() ? "" : "|") + form.ReadText(control);
   return texts;
 }
 
@@ -60,27 +61,23 @@ class SettingsFile : public ::testing::Test {
   std::atomic<std::uint16_t> delay_{123};
 };
 
+// A file that is read but ends before the delay leaves ResponseDelay (0x1234) as it was, one
+// that ends after the delay's low byte (0x64) replaces that byte only; the field shows the result.
 TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
-  const FormTexts defaults{"COM1", "", "0x2000", "ZARQ 40 - 580", "0"};
-  // A file that is read but ends before the delay leaves ResponseDelay (0x1234), one that ends
-  // after the delay's low byte (0x64) replaces that byte only; the field shows the result.
-  FormTexts empty = defaults, short_texts = kExampleTexts;
-  empty[4] = "4660";
-  short_texts[4] = "4708";
   struct Case {
-    const char* what;
     std::optional<std::string> file;  // the file's bytes, if there is one
-    FormTexts texts;
+    std::string texts;
     std::uint16_t delay;
   };
   for (const Case& c :
-       {Case{"missing", std::nullopt, defaults, 0x1234}, Case{"empty", "", empty, 0x1234},
-        Case{"ending in the delay", kExampleFile.substr(0, 23), short_texts, 0x1264},
-        Case{"the example", kExampleFile, kExampleTexts, 100}}) {
-    SCOPED_TRACE(c.what);
+       {Case{std::nullopt, "COM1||0x2000|ZARQ 40 - 580|0", 0x1234},
+        Case{"", "COM1||0x2000|ZARQ 40 - 580|4660", 0x1234},
+        Case{kExampleFile.substr(0, 23), "COM1|C:\\fw.bin|0x2000|ZARQX|4708", 0x1264},
+        Case{kExampleFile, kExampleTexts, 100}}) {
+    SCOPED_TRACE(c.texts);
     fs::remove_all(path_);
     if (c.file) std::ofstream(path_, std::ios::binary) << *c.file;
-    Fill(form_, {"COM9", "old.bin", "0x1234", "ZARQX", "77"});
+    Fill(form_, "COM9|old.bin|0x1234|ZARQX|77");
     delay_ = 0x1234;
     LoadSettings(form_, delay_, path_);
     EXPECT_EQ(TextsOf(form_), c.texts);
@@ -88,18 +85,18 @@ TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
   }
 }
 
-// Saved as KELVO.DAT in the current directory and loaded from there. The delay text is read as
-// ResponseDelayFromText reads it (70000 keeps its low 16 bits), and ResponseDelay takes the value.
+// Saved as KELVO.DAT in the current directory and loaded from there; ResponseDelay takes the
+// delay as the field's text reads (70000 keeps its low 16 bits).
 TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
   const fs::path previous = fs::current_path();
   fs::current_path(dir_);
-  Fill(form_, {"USB0", "a.bin", "0x2100", "ZARQX", "70000"});
+  Fill(form_, "USB0|a.bin|0x2100|ZARQX|70000");
   SaveSettings(form_, delay_);
   EXPECT_EQ(delay_.load(), 4464);
   MemoryForm loaded;
   delay_ = 9;
   LoadSettings(loaded, delay_);
-  EXPECT_EQ(TextsOf(loaded), (FormTexts{"USB0", "a.bin", "0x2100", "ZARQX", "4464"}));
+  EXPECT_EQ(TextsOf(loaded), "USB0|a.bin|0x2100|ZARQX|4464");
   EXPECT_EQ(delay_.load(), 4464);
   EXPECT_TRUE(OnlyTheFileIsThere());
   fs::current_path(previous);
@@ -137,7 +134,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       std::atomic<std::uint16_t> delay{7};
       LoadSettings(form, delay, path_);
       const std::string loaded = form.ReadText(Control::FileEdit);
-      Fill(form, {"COM2", "a much longer path.bin", "0x2000", "ZARQX", "250"});
+      Fill(form, "COM2|a much longer path.bin|0x2000|ZARQX|250");
       SaveSettings(form, delay, path_);
       ::setrlimit(RLIMIT_FSIZE, &before);
       std::fprintf(stderr, "[%s %d]", loaded.c_str(), delay.load());
