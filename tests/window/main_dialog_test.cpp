@@ -11,7 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QUrl>
-#include <cstring>
+#include <tuple>
 
 #include "forms.h"
 #include "settings/settings_record.h"
@@ -83,80 +83,44 @@ TEST_F(MainDialogTest, HasItsCaptionAFixedSizeInDialogUnitsAndNoMinimiseOrMaximi
   QApplication::setFont(standard);
 }
 
-TEST_F(MainDialogTest, ControlsHaveTheirKindPlaceStyleAndDefaultTextAndTabVisitsTheStopsInOrder) {
-  struct Case {
-    const char* name;
-    const char* kind;  // the widget's class
-    forms::DialogRect rect;
-    const char* style;      // T: a tab stop, R: read-only, A: right-aligned
-    const char* text = "";  // of a field, there being no settings file
-  };
-  const Case cases[] = {
-      {"FileEdit", "QLineEdit", {75, 15, 160, 12}, "T"},
-      {"BrowseButton", "QPushButton", {235, 15, 50, 13}, "T"},
-      {"PortCombo", "QComboBox", {75, 40, 85, 70}, "T", "COM1"},
-      {"StartAddressCombo", "QComboBox", {75, 65, 84, 70}, "T", "0x2000"},
-      {"DeviceTypeCombo", "QComboBox", {75, 90, 85, 45}, "T", "ZARQ 40 - 580"},
-      {"StartButton", "QPushButton", {235, 45, 50, 14}, "T"},
-      {"QuitButton", "QPushButton", {235, 115, 50, 14}, "T"},
-      {"LogEdit", "kelvo::LogPane", {20, 140, 270, 90}, ""},
-      {"ErrorsField", "QLineEdit", {166, 250, 40, 15}, "RA"},
-      {"BlockField", "QLineEdit", {20, 250, 54, 14}, "RA"},
-      {"HaltButton", "QPushButton", {235, 60, 50, 14}, "T"},
-      {"AddressField", "QLineEdit", {100, 250, 40, 14}, "RA"},
-      {"ChecksumField", "QLineEdit", {232, 250, 40, 14}, "RA"},
-      {"ResponseDelayEdit", "QLineEdit", {75, 115, 85, 12}, "TA", "0"},
-      {"HelpButton", "QPushButton", {235, 90, 50, 14}, "T"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto has = [&](char style) { return std::strchr(c.style, style) != nullptr; };
-    QWidget* widget = Find<QWidget>(dialog_, c.name);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_STREQ(widget->metaObject()->className(), c.kind);
-    QRect expected = Pixels(dialog_.font(), c.rect);
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-      // Closed, it is as high as its font needs; the rest of the height is the dropped list.
-      EXPECT_LT(combo->height(), expected.height());
-      expected.setHeight(combo->height());
-      EXPECT_TRUE(combo->isEditable());
-      EXPECT_EQ(combo->currentText(), c.text);
-    }
-    EXPECT_EQ(widget->geometry(), expected);
-    EXPECT_EQ(bool(widget->focusPolicy() & Qt::TabFocus), has('T'));
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-      EXPECT_EQ(edit->isReadOnly(), has('R'));
-      EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), has('A'));
-      EXPECT_EQ(edit->text(), c.text);
-    }
-  }
-  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  // The view follows the caret sideways: a bar would hide a line.
-  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  EXPECT_FALSE(Find<QPushButton>(dialog_, "HaltButton")->isEnabled());
-  EXPECT_TRUE(Find<QPushButton>(dialog_, "StartButton")->isEnabled());
-
-  const auto items = [&](const char* name) {
-    auto* combo = Find<QComboBox>(dialog_, name);
-    QStringList list;
-    for (int i = 0; i < combo->count(); ++i) list << combo->itemText(i);
-    return list.join('|');
-  };
-  EXPECT_EQ(items("PortCombo"), "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8");
-  EXPECT_EQ(items("StartAddressCombo"), "0x2000");
-  EXPECT_EQ(items("DeviceTypeCombo"), "ZARQX|ZARQ 40 - 580");
+// Where every control stands is the form table's business; these are the rules applied to it.
+TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder) {
+  EXPECT_EQ(Find<QWidget>(dialog_, "FileEdit")->geometry(),
+            Pixels(dialog_.font(), {75, 15, 160, 12}));
+  // Closed, a combo is as high as its font needs; the rest of its height is the dropped list.
+  auto* port = Find<QComboBox>(dialog_, "PortCombo");
+  const QRect port_rect = Pixels(dialog_.font(), {75, 40, 85, 70});
+  EXPECT_LT(port->height(), port_rect.height());
+  EXPECT_EQ(port->geometry(), QRect(port_rect.topLeft(), QSize(port_rect.width(), port->height())));
   for (const QLabel* label : dialog_.findChildren<QLabel*>()) {
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
   }
+  const std::tuple<const char*, bool, bool> fields[] = {// read-only, right-aligned
+                                                        {"FileEdit", false, false},
+                                                        {"ResponseDelayEdit", false, true},
+                                                        {"BlockField", true, true},
+                                                        {"ChecksumField", true, true}};
+  for (const auto& [name, read_only, right] : fields) {
+    auto* edit = Find<QLineEdit>(dialog_, name);
+    EXPECT_EQ(edit->isReadOnly(), read_only) << name;
+    EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), right) << name;
+  }
+  auto* device = Find<QComboBox>(dialog_, "DeviceTypeCombo");  // in the table's order, unsorted
+  EXPECT_EQ(device->itemText(0) + "|" + device->itemText(1), "ZARQX|ZARQ 40 - 580");
+  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  // The view follows the caret sideways: a bar would hide a line.
+  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  auto* halt = Find<QPushButton>(dialog_, "HaltButton");
+  EXPECT_FALSE(halt->isEnabled());
 
-  // Tab visits the tab stops in the order of the table, and round again.
-  Find<QPushButton>(dialog_, "HaltButton")->setEnabled(true);  // as while a transfer runs
-  for (const Case& c : cases) {
-    if (!std::strchr(c.style, 'T')) continue;
-    EXPECT_EQ(QApplication::focusWidget()->objectName(), c.name);
+  // Tab skips the log and the read-only fields, and goes round again.
+  halt->setEnabled(true);  // as while a transfer runs
+  for (const char* stop :
+       {"FileEdit", "BrowseButton", "PortCombo", "StartAddressCombo", "DeviceTypeCombo",
+        "StartButton", "QuitButton", "HaltButton", "ResponseDelayEdit", "HelpButton", "FileEdit"}) {
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), stop);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
-  EXPECT_EQ(QApplication::focusWidget()->objectName(), "FileEdit");
 }
 
 // A path byte that is no UTF-8 (0xE9, a letter of a Windows code page), a UTF-8 letter, and
@@ -244,10 +208,9 @@ TEST_F(MainDialogTest, TickCountAdvancesFromZeroByFiftyAtEveryTick) {
 
 TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithoutMovingHome) {
   QDir().mkpath("images");
-  testing::WriteFileBytes("images/app.bin", {1, 2, 3});
-  testing::WriteFileBytes("images/setup.scr", {'S'});
-  testing::WriteFileBytes("images/app.s19", {'S'});
-  testing::WriteFileBytes("images/app.S37", {'S'});
+  for (const char* name : {"app.bin", "setup.scr", "app.s19", "app.S37"}) {
+    testing::WriteFileBytes(std::string("images/") + name, {'S'});
+  }
   const QString start_folder = QDir::currentPath();
   auto* file_edit = Find<QLineEdit>(dialog_, "FileEdit");
   file_edit->setText(FilePath("images/app.bin"));

@@ -1,7 +1,5 @@
-// Prints the texts of the window whose caption is given, one control a line ("1011 Errors:
-// 0"), from outside the program as a screen reader would, for the window tests to check.
-// Also names the control that has the focus (and the window it is in) and whether each button is
-// enabled.
+// Prints each control of the window with the given caption as "ID on|off TEXT", then the control
+// with the focus and its window, read from outside as a screen reader would.
 //   form_probe CAPTION
 
 #include <windows.h>

@@ -18,6 +18,9 @@ fail() {
   echo "FAILED: $*"
   failures=$((failures + 1))
 }
+# A Windows program of the build, run in $work with no input.
+win() { (cd "$work" && exec wine "$OLDPWD/$windows/$1" "${@:2}") </dev/null; }
+cli_exe() { win tools/cli/kelvo-cli.exe "$@"; }
 
 # The log without its clock times, its line ends and the port's name.
 normalise() {
@@ -25,45 +28,39 @@ normalise() {
     sed -e "s#$work/line#PORT#g" -e 's#COM5#PORT#g'
 }
 
-# case NAME SIM_FAULTS... -- KELVO_CLI_ARGS...: runs both programs, each against a fresh
-# simulator, from $work (so that file names are the same), and compares their logs and exit
-# statuses. The image or script is the last argument.
+# run_case NAME SIM_FAULTS... -- KELVO_CLI_ARGS...: runs both programs, each against a fresh
+# simulator, and compares their logs and exit statuses; the Windows one must succeed.
 run_case() {
-  local name=$1
+  local name=$1 faults=() system
   shift
-  local faults=()
   while [ "$1" != "--" ]; do faults+=("$1"); shift; done
   shift
-  local status
   for system in linux windows; do
     start_sim "${faults[@]}"
-    set +e
     if [ $system = linux ]; then
-      (cd "$work" && "$OLDPWD/$linux/tools/cli/kelvo-cli" --port "$work/line" "$@") \
-        >"$work/$name.$system.log" 2>&1
+      (cd "$work" && "$OLDPWD/$linux/tools/cli/kelvo-cli" --port "$work/line" "$@") </dev/null
     else
-      (cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM5 "$@") \
-        >"$work/$name.$system.log" 2>&1 </dev/null
-    fi
-    status=$?
-    set -e
-    echo "$status" >"$work/$name.$system.status"
+      cli_exe --port COM5 "$@"
+    fi >"$work/$name.$system.log" 2>&1 && echo 0 >"$work/$name.$system.status" ||
+      echo $? >"$work/$name.$system.status"
     stop_sim
     [ -f "$work/memory.bin" ] && cp "$work/memory.bin" "$work/$name.$system.memory"
     [ -f "$work/trace" ] && mv "$work/trace" "$work/$name.$system.trace"
   done
-  if ! diff <(normalise "$work/$name.linux.log") <(normalise "$work/$name.windows.log"); then
+  diff <(normalise "$work/$name.linux.log") <(normalise "$work/$name.windows.log") ||
     fail "$name: the Windows log differs from the Linux log"
-  fi
   cmp -s "$work/$name.linux.status" "$work/$name.windows.status" ||
     fail "$name: exit status $(cat "$work/$name.windows.status") on Windows," \
       "$(cat "$work/$name.linux.status") on Linux"
+  [ "$(cat "$work/$name.windows.status")" = 0 ] || fail "$name: failed on Windows"
 }
 
-expect_status() {
-  local status
-  status=$(cat "$work/$1.windows.status")
-  [ "$status" = "$2" ] || fail "$1: exit status $status, not $2"
+# The device's memory at 0x20000, where address 0x2000 loads, holds the image.
+memory_holds() {
+  local memory="$work/$1.windows.memory"
+  [ -f "$memory" ] && cmp -s "$work/image.bin" \
+    <(tail -c +$((0x20000 + 1)) "$memory" | head -c "$(stat -c %s "$work/image.bin")") ||
+    fail "$1: the device's memory does not hold the image"
 }
 
 # An image of 10 blocks: 4 of data, 3 blank, 2 of data and a short last one of 50 bytes.
@@ -73,44 +70,27 @@ expect_status() {
   head -c $((2 * 128 + 50)) /dev/urandom
 } >"$work/image.bin"
 
-echo "Upload with a gap and a short last block"
+echo "Upload with a gap and a short last block, then with a refused block retried"
 run_case upload -- --delay 200 image.bin
-expect_status upload 0
-# The device's memory at 0x20000, where address 0x2000 loads, holds the image.
-memory_holds() {
-  local memory="$work/$1.windows.memory"
-  [ -f "$memory" ] && cmp -s "$work/image.bin" \
-    <(tail -c +$((0x20000 + 1)) "$memory" | head -c "$(stat -c %s "$work/image.bin")") ||
-    fail "$1: the device's memory does not hold the image"
-}
 memory_holds upload
-
-echo "A refused block, retried"
 run_case refused --refuse-block 2 -- --delay 200 image.bin
-expect_status refused 0
 grep -q "Error on Block 2 / 10 . . . Retrying" "$work/refused.windows.log" || fail "refused: no retry"
 memory_holds refused
 
-echo "A script"
+echo "A script: the same bytes go to the device, in the same bursts"
 printf 'SEND 0x41 0x20 0x00\r\n\r\nSEND 0x45 0x20 0x00\r\n' >"$work/play.scr"
 run_case script -- --trace trace play.scr
-expect_status script 0
-# The same bytes went to the device, in the same bursts.
 sent() { tr -d '\r' <"$1" | grep -- '->' | sed 's/^ *[0-9]* ms //'; }
 diff <(sent "$work/script.linux.trace") <(sent "$work/script.windows.trace") ||
   fail "script: the Windows program sent other bytes"
 
-echo "A port named by its device path, and the list of ports"
+echo "A port named by its device path, the list of ports, and a port that does not exist"
 start_sim
-(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port '\\.\COM5' play.scr) \
-  >"$work/devicepath.log" 2>&1 </dev/null || fail "devicepath: exit status $?"
+cli_exe --port '\\.\COM5' play.scr >"$work/devicepath.log" 2>&1 || fail "devicepath: exit status $?"
 stop_sim
-wine "$windows/tools/cli/kelvo-cli.exe" --list-ports </dev/null | tr -d '\r' >"$work/ports.txt"
+cli_exe --list-ports | tr -d '\r' >"$work/ports.txt"
 grep -q -E '^COM[0-9]+ +\\\\\.\\COM[0-9]+' "$work/ports.txt" || fail "list-ports: $(cat "$work/ports.txt")"
-
-echo "A port that does not exist"
-(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" --port COM7 image.bin) \
-  >"$work/noport.log" 2>&1 </dev/null && status=0 || status=$?
+cli_exe --port COM7 image.bin >"$work/noport.log" 2>&1 && status=0 || status=$?
 [ $status = 1 ] || fail "noport: exit status $status, not 1"
 grep -q "Opening Port COM7 . . . Failed" "$work/noport.log" || fail "noport: no Failed line"
 
@@ -126,20 +106,15 @@ stop_sim
 [ $status = 130 ] || fail "ctrlc: exit status $status, not 130"
 grep -q "Starting Programming" "$work/ctrlc.log" && fail "ctrlc: programming started"
 
-echo "KELVO.DAT written on Linux, read and written back on Windows"
-rm -f "$work/KELVO.DAT"
+echo "KELVO.DAT written on Linux, read and written back on Windows, to a new file and over itself"
 "$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 $'Z:\\firmware\xe9.bin' \
   0x2000 "ZARQ 40 - 580" 200
-(cd "$work" && wine "$OLDPWD/$windows/tests/settings_round_trip.exe" KELVO.DAT KELVO.COPY) \
-  </dev/null >/dev/null 2>&1 || fail "settings: the Windows build could not save"
-cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: the file changed on its way through"
-# Saved over itself, the existing file is replaced rather than made anew.
-(cd "$work" && wine "$OLDPWD/$windows/tests/settings_round_trip.exe" KELVO.COPY KELVO.COPY) \
-  </dev/null >/dev/null 2>&1 || fail "settings: the Windows build could not save over a file"
-cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: the file changed when saved over"
-# kelvo-cli.exe takes the port and the delay from it.
-start_sim
-(cd "$work" && wine "$OLDPWD/$windows/tools/cli/kelvo-cli.exe" image.bin) >"$work/settings.log" 2>&1 </dev/null || true
+for out in KELVO.COPY KELVO.COPY; do
+  win tests/settings_round_trip.exe KELVO.DAT $out >/dev/null 2>&1 || fail "settings: no save to $out"
+  cmp -s "$work/KELVO.DAT" "$work/$out" || fail "settings: the file changed on its way through"
+done
+start_sim  # kelvo-cli.exe takes the port and the delay from it
+cli_exe image.bin >"$work/settings.log" 2>&1 || true
 stop_sim
 grep -q "Response Delay set to 200 ms" "$work/settings.log" && grep -q "Opening Port COM5 . . . Opened" "$work/settings.log" ||
   fail "settings: kelvo-cli.exe did not use KELVO.DAT"

@@ -1,16 +1,23 @@
 # Sourced by run.sh: kelvo.exe under Wine on a virtual X server, driven from the keyboard with
 # xdotool and read from outside by form_probe.exe.
 
-kelvo_exe="$PWD/$windows/src/window/win32/kelvo.exe"
 # Asks Windows, since Wine may keep the X window of a window that has closed.
-is_open() { wine "$windows/tests/form_probe.exe" "$1" </dev/null >/dev/null; }
-probe() { wine "$windows/tests/form_probe.exe" "$1" </dev/null | tr -d '\r'; }
+is_open() { win tests/form_probe.exe "$1" >/dev/null; }
 # The text of the control with the given id.
-field() { probe "Harvenor - Kelvo " | awk -v id="$1" '$1 == id { $1 = ""; $2 = ""; sub(/^  /, ""); print }'; }
+field() {
+  win tests/form_probe.exe "Harvenor - Kelvo " | tr -d '\r' |
+    awk -v id="$1" '$1 == id { $1 = ""; $2 = ""; sub(/^  /, ""); print }'
+}
+log_lines() { field 1010 | grep -o "\\\\n" | wc -l; }
+key() { xdotool key --window "$window" "$@" 2>/dev/null || true; }
 
-# Starts kelvo.exe in $work and waits for its window; sets window to its X window id.
+# Starts kelvo.exe in $work with KELVO.DAT naming COM5 and image.bin, and waits for its window;
+# sets window to its X window id.
 start_window() {
-  (cd "$work" && exec wine "$kelvo_exe") </dev/null >"$work/window.out" 2>&1 &
+  [ "${1-}" = settings ] && "$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 \
+    image.bin 0x2000 "ZARQ 40 - 580" 200
+  (cd "$work" && exec wine "$OLDPWD/$windows/src/window/win32/kelvo.exe") </dev/null \
+    >"$work/window.out" 2>&1 &
   window_pid=$!
   window=$(timeout 30 xdotool search --sync --name "Harvenor - Kelvo " | head -1) ||
     { fail "window: no window appeared"; return 1; }
@@ -28,25 +35,22 @@ export DISPLAY=$display
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 echo "The window: an upload started from the keyboard, the About box open meanwhile"
-"$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 image.bin 0x2000 \
-  "ZARQ 40 - 580" 200
 start_sim --paced  # at line speed, so that the upload lasts while the About box is open
-if start_window; then
-  # The focus starts in File; Browse, Port, Start Address and ZARQ Type come before Start.
-  xdotool key --window "$window" Tab Tab Tab Tab Tab space 2>/dev/null || true
-  # The About box opens from the system menu at once, and the upload goes on behind it.
-  xdotool key --window "$window" alt+space Up Return 2>/dev/null || true
+if start_window settings; then
+  # The focus starts in File; Browse, Port, Start Address and ZARQ Type come before Start. The
+  # About box opens from the system menu at once, and the upload goes on behind it.
+  key Tab Tab Tab Tab Tab space
+  key alt+space Up Return
   about=$(timeout 10 xdotool search --sync --name "About Kelvo" | head -1) || fail "about: no box"
-  before=$(field 1010 | grep -o "\\\\n" | wc -l)
+  before=$(log_lines)
   for _ in $(seq 300); do
     [ "$(field 1012)" = "10 / 10" ] && grep -q "Sending EOT" <(field 1010) && break
     sleep 0.1
   done
   is_open "About Kelvo" || fail "about: closed by itself"
-  [ "$(field 1010 | grep -o "\\\\n" | wc -l)" -gt "$before" ] || fail "about: the log stood still behind it"
+  [ "$(log_lines)" -gt "$before" ] || fail "about: the log stood still behind it"
   # Without a window manager Wine may drop a key sent to a new window until it has had the X
-  # focus for a while; the key is sent again then. The main window, disabled behind the box,
-  # ignores it.
+  # focus for a while; the key is sent again then. The main window, disabled, ignores it.
   for _ in 1 2 3; do
     xdotool windowfocus "$about" 2>/dev/null || break
     sleep 1
@@ -58,8 +62,8 @@ if start_window; then
   sum=$(od -An -v -tu1 <(cat "$work/image.bin"; head -c 78 /dev/zero | tr '\0' '\377') |
     awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X", s % 65536 }')
   for expected in "1012 10 / 10" "1014 2048" "1015 $sum" "1011 0"; do
-    [ "$(field "${expected%% *}")" = "${expected#* }" ] ||
-      fail "window: field ${expected%% *} shows '$(field "${expected%% *}")', not '${expected#* }'"
+    shown=$(field "${expected%% *}")
+    [ "$shown" = "${expected#* }" ] || fail "window: field ${expected%% *} shows '$shown'"
   done
   cp "$work/memory.bin" "$work/window.windows.memory"
   memory_holds window
@@ -67,45 +71,38 @@ if start_window; then
   # A click in the log, Ctrl+A and Ctrl+C put the whole log on the clipboard.
   xdotool mousemove --window "$window" 200 300 click 1 2>/dev/null || true
   sleep 0.5
-  xdotool key --window "$window" ctrl+a ctrl+c 2>/dev/null || true
+  key ctrl+a ctrl+c
   sleep 0.5
   [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed 's/$/\\n/' | tr -d '\n')" = \
     "$(field 1010)" ] || fail "window: the clipboard does not hold the log"
-  xdotool key --window "$window" Escape 2>/dev/null || true
+  key Escape
   await_end
 fi
 stop_sim
 
 echo "The window: closed in the middle of an upload, its worker carrying on without it"
-"$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 image.bin 0x2000 \
-  "ZARQ 40 - 580" 200
 start_sim --paced
-if start_window; then
-  xdotool key --window "$window" Tab Tab Tab Tab Tab space 2>/dev/null || true
+if start_window settings; then
+  key Tab Tab Tab Tab Tab space
   sleep 2
-  xdotool key --window "$window" Escape 2>/dev/null || true
+  key Escape
   await_end
-  wait "$window_pid" && status=0 || status=$?
-  [ $status = 0 ] || fail "window: closed during an upload, the program ended with status $status"
+  wait "$window_pid" || fail "window: closed during an upload, the program ended with status $?"
 fi
 stop_sim
 
 echo "The window: Return saves the settings back, Esc leaves them"
 example='43 4F 4D 31 09 43 3A 5C 66 77 2E 62 69 6E 06 30 78 32 30 30 30 01 64 00'
-for key in Return Escape; do
+for pressed in Return Escape; do
   printf "$(printf '\\x%s' $example)" >"$work/KELVO.DAT"
   touch -d '2001-01-01' "$work/KELVO.DAT"
   start_window || continue
-  xdotool key --window "$window" "$key" 2>/dev/null || true
+  key "$pressed"
   await_end
   [ "$(od -An -tx1 "$work/KELVO.DAT" | tr a-f A-F | xargs)" = "$example" ] ||
-    fail "window: after $key KELVO.DAT holds $(od -An -tx1 "$work/KELVO.DAT" | xargs)"
-  modified=$(stat -c %Y "$work/KELVO.DAT")
-  if [ $key = Return ]; then
-    [ "$modified" -gt 978307200 ] || fail "window: Return did not save"
-  else
-    [ "$modified" = 978307200 ] || fail "window: Esc wrote the file"
-  fi
+    fail "window: after $pressed KELVO.DAT holds $(od -An -tx1 "$work/KELVO.DAT" | xargs)"
+  [ "$(stat -c %Y "$work/KELVO.DAT")" = 978307200 ] && saved=no || saved=yes
+  [ $saved = "$([ $pressed = Return ] && echo yes || echo no)" ] || fail "window: $pressed saved: $saved"
 done
 
 wineserver -k 2>/dev/null || true  # before its X server goes
