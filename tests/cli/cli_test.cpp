@@ -7,13 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
@@ -64,18 +68,20 @@ class CliProcess {
     if (pid_ > 0) ::kill(pid_, signal);  // -1 would signal every process
   }
 
-  // The exit status (128 + the signal if one ended the program), or -1 when the program had not
-  // ended within 20 seconds.
+  // The exit status, 128 + the signal if one ended the program; a hang is left to ctest's limit.
   int Wait() {
     int status = 0;
-    pid_t ended = 0;
-    for (int polls = 0; pid_ > 0 && ended == 0 && polls < 2000; ++polls) {
-      ended = ::waitpid(pid_, &status, WNOHANG);
-      if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (ended <= 0) return -1;
-    pid_ = -1;
+    if (pid_ <= 0 || ::waitpid(std::exchange(pid_, -1), &status, 0) <= 0) return -1;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  }
+
+  // Until the standard output shows what is asked for, ten seconds at most.
+  void AwaitStdout(const std::function<bool(const std::string&)>& shows) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!shows(Stdout())) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << Stdout();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
  private:
@@ -139,13 +145,11 @@ TEST_F(CliTest, UploadLogsEveryStepShowsProgressOnATerminalAndTracesTheLine) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, kLine)) << line;
     std::istringstream hex(match[2]);
-    for (unsigned value = 0; hex >> std::hex >> value;) {
+    for (unsigned value = 0; hex >> std::hex >> value;)
       (match[1] == "->" ? sent : received).push_back(static_cast<std::uint8_t>(value));
-    }
   }
-  for (const ReceivedFrame& frame : device.Frames()) {
+  for (const ReceivedFrame& frame : device.Frames())
     device_received.insert(device_received.end(), frame.bytes.begin(), frame.bytes.end());
-  }
   EXPECT_EQ(sent, device_received);
   EXPECT_TRUE(!received.empty() && received.front() == 0x15);
 }
@@ -168,8 +172,7 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
     ASSERT_NE(colon, std::string::npos) << line;
     logs[line.substr(0, colon)] += line.substr(line.find_first_not_of(' ', colon + 1)) + "\n";
   }
-  const std::string holds = "Simulated device",
-                    opened = "Opened\nOpening File app.bin . . . Opened\n";
+  const std::string opened = "Opened\nOpening File app.bin . . . Opened\n";
   for (const ZarqSimulator* device : devices) {
     const std::string& log = logs[device->PortPath()];
     EXPECT_NE(log.find("Opening Port " + device->PortPath() + " . . . " + opened),
@@ -180,11 +183,11 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
     EXPECT_TRUE(
         fs::exists(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt")));
   }
+  const std::string image = FileContents(directory_ / "app.bin");
   for (const ZarqSimulator* device : {&first, &third}) {
-    const std::string image = FileContents(directory_ / "app.bin");
     const Bytes memory = device->Memory();
-    EXPECT_EQ(Bytes(memory.begin() + 0x20000, memory.begin() + 0x20000 + image.size()),
-              Bytes(image.begin(), image.end()));
+    EXPECT_EQ(std::string(memory.begin() + 0x20000, memory.begin() + 0x20000 + image.size()),
+              image);
   }
   const std::regex kTable(
       "Port +Outcome +Blocks +Errors +Elapsed\n"
@@ -204,13 +207,11 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
   ZarqSimulator a(refuses_all), b(refuses_all), c(refuses_all);
   CliProcess cli({"--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"},
                  directory_);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (const ZarqSimulator* device : {&a, &b, &c}) {
-    while (cli.Stdout().find(device->PortPath() + ": Error on Block 1 / 5") == std::string::npos) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Stdout();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
+  cli.AwaitStdout([&](const std::string& out) {
+    return std::ranges::all_of(std::array{&a, &b, &c}, [&](const ZarqSimulator* device) {
+      return out.find(device->PortPath() + ": Error on Block 1 / 5") != std::string::npos;
+    });
+  });
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(), 130);
   const std::string out = cli.Stdout();
@@ -228,7 +229,7 @@ struct EndCase {
   const char* name;
   SimulatorOptions device;
   const char* args;  // split at blanks; PORT stands for the simulated port
-  int signals;       // sent while the handshake loop waits: 1 SIGINT, 2 SIGTERM and then SIGINT
+  bool signalled;    // SIGTERM and then SIGINT while the handshake loop waits
   int status;
   std::string log_end;
   const char* stderr_part;
@@ -245,15 +246,12 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   ZarqSimulator device(c.device);
   std::istringstream words(std::regex_replace(c.args, std::regex("PORT"), device.PortPath()));
   CliProcess cli({std::istream_iterator<std::string>(words), {}}, directory_);
-  if (c.signals > 0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!cli.Stdout().ends_with("Waiting for Initial NAK . . . ")) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Stdout();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+  if (c.signalled) {
+    cli.AwaitStdout(
+        [](const std::string& out) { return out.ends_with("Waiting for Initial NAK . . . "); });
     // Two different signals, because the system merges a second SIGINT sent before the first
     // one has been handled.
-    if (c.signals == 2) cli.Signal(SIGTERM);
+    cli.Signal(SIGTERM);
     cli.Signal(SIGINT);
   }
   EXPECT_EQ(cli.Wait(), c.status);
@@ -270,49 +268,47 @@ const SimulatorOptions kDevice, kSilent{.silent = true}, kStrayAck{.handshake_by
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
-        EndCase{"PortMissing", kDevice, "--port /dev/kelvo-no-such-port app.bin", 0, 1,
+        EndCase{"PortMissing", kDevice, "--port /dev/kelvo-no-such-port app.bin", false, 1,
                 "Opening Port /dev/kelvo-no-such-port . . . Failed\n"
                 "no such port: /dev/kelvo-no-such-port\n",
                 "kelvo-cli: no such port: /dev/kelvo-no-such-port"},
-        EndCase{"StrayByte", kStrayAck, "--port PORT app.bin", 0, 1,
+        EndCase{"StrayByte", kStrayAck, "--port PORT app.bin", false, 1,
                 "Waiting for Initial NAK . . . unexpected character detected\n" + kClosed, ""},
-        EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", 0, 124,
-                "Waiting for Initial NAK . . . no response\n" + kClosed, ""},
-        EndCase{"CtrlC", kSilent, "--port PORT app.bin", 1, 130,
+        EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", false, 124,
                 "Waiting for Initial NAK . . . no response\n" + kClosed, ""},
         // The second signal ends the program at once.
-        EndCase{"SecondSignal", kSilent, "--port PORT app.bin", 2, 130,
+        EndCase{"SecondSignal", kSilent, "--port PORT app.bin", true, 130,
                 "Waiting for Initial NAK . . . ", "\n"},
-        EndCase{"Script", kDevice, "--port PORT load.scr", 0, 0,
+        EndCase{"Script", kDevice, "--port PORT load.scr", false, 0,
                 "Opening File load.scr . . . Opened\nSetting the address\n"
                 "Sending Data SEND 05 41 BE 00 20\nSending Data SEND 04\nClosing Port\n",
                 ""},
         // The settings file gives the defaults: the port and delay, the start address, and the
         // device type, which skips the address.
-        EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", 0, 1,
+        EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", false, 1,
                 "Time: T\nResponse Delay set to 25 ms\nOpening Port ZZ9 . . . Failed\n"
                 "no such port: ZZ9 (/dev/ZZ9)\n",
                 "kelvo-cli: no such port: ZZ9 (/dev/ZZ9)",
                 SettingsFile({"ZZ9", "", "0x2000", "ZARQ 40 - 580", 25})},
-        EndCase{"AddressFromTheSettingsFile", kDevice, "--port PORT app.bin", 0, 1,
+        EndCase{"AddressFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 1,
                 "Initializing Address . . . This version of Kelvo does not recognize addresses "
                 "other than 0x2000\nAborting Programming\n" +
                     kClosed,
                 "", SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
-        EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", 0, 0,
+        EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
                 "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
-        EndCase{"Simulate", kDevice, "--simulate --instant app.bin", 0, 0,
+        EndCase{"Simulate", kDevice, "--simulate --instant app.bin", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
-        EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", 0, 2, "",
+        EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", false, 2, "",
                 "is named twice"},
-        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", 0, 0,
+        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
-        EndCase{"NoFile", kDevice, "--port PORT", 0, 2, "", "FILE is required"},
-        EndCase{"UnknownOption", kDevice, "--baud 9600 app.bin", 0, 2, "", "--baud"},
-        EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", 0, 2, "", "--timeout"},
-        EndCase{"InstantWithoutSimulate", kDevice, "--instant app.bin", 0, 2, "", "--simulate"}),
+        EndCase{"NoFile", kDevice, "--port PORT", false, 2, "", "FILE is required"},
+        EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", false, 2, "", "--timeout"},
+        EndCase{"InstantWithoutSimulate", kDevice, "--instant app.bin", false, 2, "",
+                "--simulate"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -2,9 +2,12 @@
 // with every record's checksum set right, so that random records get past the checksum and on
 // to the addresses. A read image is checked against a model of its own made from the records.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,35 +17,26 @@
 
 namespace {
 
-using kelvo::ImageResult;
 using Bytes = std::vector<std::uint8_t>;
 
+// Each line without its line end and trailing blanks, as the readers take it.
 std::vector<std::string> Lines(std::string_view text) {
   std::vector<std::string> lines;
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t stop = std::min(text.find('\n', start), text.size());
-    std::string line(text.substr(start, stop - start));
-    line.erase(line.find_last_not_of(" \t\r") + 1);
-    lines.push_back(line);
-    start = stop + 1;
-  }
+  std::istringstream in{std::string(text)};
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line.erase(line.find_last_not_of(" \t\r") + 1));
   return lines;
-}
-
-int Digit(char c) {
-  const std::string_view digits = "0123456789ABCDEF0123456789abcdef";
-  const std::size_t at = digits.find(c);
-  return at == std::string_view::npos ? -1 : static_cast<int>(at % 16);
 }
 
 // The bytes of a record's hex digits, from skip on; none when they are not whole hex bytes.
 Bytes HexBytes(const std::string& line, std::size_t skip) {
+  if (line.size() < skip || (line.size() - skip) % 2 != 0 ||
+      !std::all_of(line.begin() + skip, line.end(),
+                   [](unsigned char c) { return std::isxdigit(c); }))
+    return {};
   Bytes bytes;
-  if (line.size() < skip || (line.size() - skip) % 2 != 0) return {};
-  for (std::size_t i = skip; i < line.size(); i += 2) {
-    if (Digit(line[i]) < 0 || Digit(line[i + 1]) < 0) return {};
-    bytes.push_back(static_cast<std::uint8_t>(Digit(line[i]) << 4 | Digit(line[i + 1])));
-  }
+  for (std::size_t i = skip; i < line.size(); i += 2)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
@@ -54,10 +48,9 @@ std::string WithChecksums(std::string_view text, bool intel) {
     if (!bytes.empty()) {
       unsigned sum = 0;
       for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
-      const unsigned checksum = (intel ? 0x100 - sum % 0x100 : ~sum) & 0xFF;
-      line.replace(
-          line.size() - 2, 2,
-          std::string{"0123456789ABCDEF"[checksum >> 4], "0123456789ABCDEF"[checksum & 0xF]});
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", (intel ? 0x100 - sum % 0x100 : ~sum) & 0xFF);
+      line.replace(line.size() - 2, 2, hex);
     }
     fixed += line + "\n";
   }
@@ -91,7 +84,7 @@ std::map<std::uint64_t, std::uint8_t> DataOf(std::string_view text, bool intel) 
 }
 
 void Check(std::string_view text, bool intel) {
-  const ImageResult read = intel ? kelvo::ReadIntelHex(text) : kelvo::ReadSRecords(text);
+  const kelvo::ImageResult read = intel ? kelvo::ReadIntelHex(text) : kelvo::ReadSRecords(text);
   if (!read.Ok()) {
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     if (!read.image.empty() || read.line < 1 || read.line > lines) std::abort();
