@@ -24,17 +24,21 @@ Bytes Image(std::size_t size, std::initializer_list<std::pair<std::size_t, Bytes
 }
 
 // Start addresses are passed over, an overlap with the same bytes is taken, a segment address
-// wraps its offset round within 64 KiB, and lines may end in CR LF or be blank.
+// wraps its offset round within 64 KiB and a linear one after it does not, and lines may end in
+// CR LF or be blank.
 TEST(ReadIntelHex, PlacesDataByLinearAndSegmentAddressesWithGapsOfFF) {
   const std::string text =
       HexRecord(3, 0, {0, 0, 0, 0}) + "\r\n" + HexRecord(4, 0, {0x00, 0x02}) + "\r\n" +  // 0x20000
       HexRecord(0, 0x0000, {1, 2, 3, 4}) + "\r\n\r\n" + HexRecord(0, 0x0002, {3, 4, 5}) + "\n" +
-      HexRecord(2, 0, {0x3F, 0xFF}) + "\n" +  // 0x3FFF0
-      HexRecord(0, 0xFFFF, {7, 8}) + "\n" + HexRecord(5, 0, {0, 0, 0, 0}) + "\n" +
+      HexRecord(2, 0, {0x3F, 0xFF}) + "\n" +                                        // 0x3FFF0
+      HexRecord(0, 0xFFFF, {7, 8}) + "\n" + HexRecord(4, 0, {0x00, 0x03}) + "\n" +  // no wrap
+      HexRecord(0, 0xFFFF, {9, 6}) + "\n" + HexRecord(5, 0, {0, 0, 0, 0}) + "\n" +
       HexRecord(1, 0, {}) + "\n\n";
   const ImageResult read = ReadIntelHex(text);
   ASSERT_TRUE(read.Ok()) << read.line << ": " << read.error;
-  EXPECT_EQ(read.image, Image(0x2FFF0, {{0, {1, 2, 3, 4, 5}}, {0x1FFF0, {8}}, {0x2FFEF, {7}}}));
+  EXPECT_EQ(
+      read.image,
+      Image(0x2FFF0, {{0, {1, 2, 3, 4, 5}}, {0x1FFF0, {8}}, {0x1FFFF, {9, 6}}, {0x2FFEF, {7}}}));
 }
 
 // The header is passed over; every termination ends the file; count records count the data

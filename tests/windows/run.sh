@@ -109,9 +109,10 @@ grep -q "Starting Programming" "$work/ctrlc.log" && fail "ctrlc: programming sta
 echo "KELVO.DAT written on Linux, read and written back on Windows, to a new file and over itself"
 "$linux/tests/settings_round_trip" "$work/none" "$work/KELVO.DAT" COM5 $'Z:\\firmware\xe9.bin' \
   0x2000 "ZARQ 40 - 580" 200
-for out in KELVO.COPY KELVO.COPY; do
-  win tests/settings_round_trip.exe KELVO.DAT $out >/dev/null 2>&1 || fail "settings: no save to $out"
-  cmp -s "$work/KELVO.DAT" "$work/$out" || fail "settings: the file changed on its way through"
+for files in "KELVO.DAT KELVO.COPY" "KELVO.COPY KELVO.COPY"; do
+  # shellcheck disable=SC2086 # the two file names
+  win tests/settings_round_trip.exe $files >/dev/null 2>&1 || fail "settings: no save of $files"
+  cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: $files changed the file"
 done
 start_sim  # kelvo-cli.exe takes the port and the delay from it
 cli_exe image.bin >"$work/settings.log" 2>&1 || true
