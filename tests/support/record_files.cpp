@@ -17,18 +17,6 @@ std::string Record(std::string text, const Bytes& bytes) {
   return text;
 }
 
-// Calls write(address, data) for each record's worth of the image that is not all 0xFF.
-template <typename Write>
-void ForEachDataRecord(const Bytes& image, Write write) {
-  for (std::size_t at = 0; at < image.size(); at += kRecordData) {
-    const Bytes data(
-        image.begin() + static_cast<std::ptrdiff_t>(at),
-        image.begin() + static_cast<std::ptrdiff_t>(std::min(at + kRecordData, image.size())));
-    if (std::any_of(data.begin(), data.end(), [](std::uint8_t b) { return b != 0xFF; }))
-      write(static_cast<std::uint32_t>(kImageStart + at), data);
-  }
-}
-
 }  // namespace
 
 std::string HexRecord(unsigned type, unsigned offset, const Bytes& data) {
@@ -51,28 +39,17 @@ std::string SRecord(char type, std::uint32_t address, const Bytes& data) {
   return Record({'S', type}, bytes);
 }
 
-std::string IntelHexOf(const Bytes& image) {
-  std::string text;
-  std::uint32_t upper = 0;
-  ForEachDataRecord(image, [&](std::uint32_t address, const Bytes& data) {
-    if (address >> 16 != upper || text.empty()) {
-      upper = address >> 16;
-      text += HexRecord(4, 0,
-                        {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}) +
-              "\r\n";
-    }
-    text += HexRecord(0, address & 0xFFFF, data) + "\r\n";
-  });
-  return text + HexRecord(1, 0, {}) + "\r\n";
-}
-
 std::string SRecordsOf(const Bytes& image) {
   std::string text = SRecord('0', 0, {'k', 'e', 'l', 'v', 'o'}) + "\r\n";
   std::uint32_t records = 0;
-  ForEachDataRecord(image, [&](std::uint32_t address, const Bytes& data) {
-    text += SRecord('3', address, data) + "\r\n";
+  for (std::size_t at = 0; at < image.size(); at += kRecordData) {
+    const auto from = image.begin() + static_cast<std::ptrdiff_t>(at);
+    const Bytes data(from,
+                     from + static_cast<std::ptrdiff_t>(std::min(kRecordData, image.size() - at)));
+    if (std::all_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 0xFF; })) continue;
+    text += SRecord('3', static_cast<std::uint32_t>(kImageStart + at), data) + "\r\n";
     ++records;
-  });
+  }
   return text + SRecord('5', records, {}) + "\r\n" + SRecord('7', kImageStart, {}) + "\r\n";
 }
 

@@ -12,9 +12,8 @@ using Bytes = std::vector<std::uint8_t>;
 std::string HexRecord(unsigned type, unsigned offset, const Bytes& data);
 std::string SRecord(char type, std::uint32_t address, const Bytes& data);
 
-// An image that loads at byte 0x20000 as a whole file, 16 bytes a data record, leaving out the
-// records of nothing but 0xFF; lines end in CR LF.
-std::string IntelHexOf(const Bytes& image);
-std::string SRecordsOf(const Bytes& image);  // S3 data records, a count and S7
+// An image that loads at byte 0x20000 as a whole file: S3 records of 16 bytes, leaving out those
+// of nothing but 0xFF, a count and S7; lines end in CR LF.
+std::string SRecordsOf(const Bytes& image);
 
 }  // namespace kelvo::testing

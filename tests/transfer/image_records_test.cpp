@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/record_files.h"
 #include "support/temp_folder.h"
@@ -117,10 +118,14 @@ TEST(ReadImageRecords, RefusesAMalformedFileWithItsLineAndWhy) {
   }
 }
 
-// A file larger than any image is refused before it is read into memory.
-TEST(ReadImageFile, RefusesAFileOver64MiB) {
+// The reader goes by the extension, in any case; a file larger than any image is refused before
+// it is read into memory.
+TEST(ReadImageFile, ReadsByTheExtensionAndRefusesAFileOver64MiB) {
   const testing::TempFolder folder("kelvo-records");
-  const std::filesystem::path huge = folder.Path() / "huge.srec";
+  const std::filesystem::path hex = folder.Path() / "app.HEX", huge = folder.Path() / "huge.srec";
+  std::ofstream(hex) << HexRecord(4, 0, {0, 2}) + "\n" + HexRecord(0, 0, {7}) + "\n" +
+                            HexRecord(1, 0, {});
+  EXPECT_EQ(ReadImageFile(hex.string()).image, Bytes{7});
   testing::WriteFileBytes(huge, {});
   std::filesystem::resize_file(huge, kLargestImageFile + 1);
   const ImageResult read = ReadImageFile(huge.string());
