@@ -13,8 +13,6 @@ class FastTicker {
  public:
   explicit FastTicker(Clock& clock);
   ~FastTicker();
-  FastTicker(const FastTicker&) = delete;
-  FastTicker& operator=(const FastTicker&) = delete;
 
  private:
   Clock& clock_;

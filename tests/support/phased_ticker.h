@@ -18,8 +18,6 @@ class PhasedTicker {
   using Phase = std::function<std::chrono::milliseconds(int wait)>;
   PhasedTicker(Clock& clock, Phase phase);
   ~PhasedTicker();
-  PhasedTicker(const PhasedTicker&) = delete;
-  PhasedTicker& operator=(const PhasedTicker&) = delete;
 
  private:
   Clock& clock_;

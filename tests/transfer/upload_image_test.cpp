@@ -22,6 +22,7 @@
 #include "support/record_files.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
+#include "transfer/printf_text.h"
 #include "transfer/shared_state.h"
 #include "transfer/transfer_frame.h"
 
@@ -168,10 +169,8 @@ TEST(UploadImage, PutsTheImageAtItsAddressWithTheFramesLogAndFieldsOfTheDialogue
              "Skipping to Address 0xFFF0 . . . Acknowledged", "Programming Complete",
              "7165 Unused Blocks Skipped", "Sending EOT"}}));
   EXPECT_EQ(run.form.ReadText(Control::AddressField), "FFF8");
-  char sum[8];
-  std::snprintf(sum, sizeof sum, "%04X",
-                std::accumulate(padded.begin(), padded.end(), 0u) & 0xFFFF);
-  EXPECT_EQ(run.form.ReadText(Control::ChecksumField), sum);
+  EXPECT_EQ(run.form.ReadText(Control::ChecksumField),
+            Printf("%04X", std::accumulate(padded.begin(), padded.end(), 0u) & 0xFFFF));
   EXPECT_EQ(run.form.ReadText(Control::ErrorsField), "3");
 }
 
