@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "serial/clock.h"
@@ -16,6 +18,23 @@ class FastTicker {
 
  private:
   Clock& clock_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Ticks the clock at the window timer's real rate, 50 ms apart, while waits sleep on it. The
+// timer runs whatever the waits do, so its first tick in a wait falls anywhere in the wait's
+// first 50 ms; here it falls phase(n) ms in, where n counts from 0 the waits that find the clock
+// idle. Phase 0 gives each wait the shortest length the clock allows, 50 the longest.
+class PhasedTicker {
+ public:
+  using Phase = std::function<std::chrono::milliseconds(int wait)>;
+  PhasedTicker(Clock& clock, Phase phase);
+  ~PhasedTicker();
+
+ private:
+  Clock& clock_;
+  const Phase phase_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

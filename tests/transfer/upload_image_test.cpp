@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,7 +17,6 @@
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
 #include "support/modelled_uart.h"
-#include "support/phased_ticker.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
@@ -72,15 +70,15 @@ std::string Body(const std::string& log) {
 // The frames the device received, one short text each: "A 2008" and "E 4000" for commands,
 // "#5" for a packet (the number on the wire), "EOT"; " refused" when not answered with ACK.
 Lines Wire(const std::vector<ReceivedFrame>& frames) {
+  using Kind = ReceivedFrame::Kind;
   Lines wire;
-  for (const ReceivedFrame& f : frames) {
-    char text[16] = "?";
-    if (f.kind == ReceivedFrame::Kind::kCommand)
-      std::snprintf(text, sizeof text, "%c %04X", f.bytes[1], f.bytes[3] | f.bytes[4] << 8);
-    if (f.kind == ReceivedFrame::Kind::kPacket) std::snprintf(text, sizeof text, "#%d", f.bytes[1]);
-    if (f.kind == ReceivedFrame::Kind::kEot) std::snprintf(text, sizeof text, "EOT");
-    wire.push_back(std::string(text) + (f.accepted ? "" : " refused"));
-  }
+  for (const ReceivedFrame& f : frames)
+    wire.push_back((f.kind == Kind::kCommand
+                        ? Printf("%c %04X", f.bytes[1], f.bytes[3] | f.bytes[4] << 8)
+                    : f.kind == Kind::kPacket ? Printf("#%d", f.bytes[1])
+                    : f.kind == Kind::kEot    ? "EOT"
+                                              : "?") +
+                   (f.accepted ? "" : " refused"));
   return wire;
 }
 
