@@ -57,9 +57,7 @@ bool ModelledUart::SetRts(int, bool raised) {
 }
 
 bool ModelledUart::GetRs485(int, serial_rs485& config) {
-  const std::lock_guard lock(mutex_);
-  // Serial drivers answer this whether or not they can take the mode.
-  config = rs485_.value_or(serial_rs485{});
+  config = Rs485();  // serial drivers answer this whether or not they can take the mode
   return true;
 }
 
@@ -86,31 +84,6 @@ bool ModelledUart::SetAfterDrain(int fd, const termios& settings) {
     std::this_thread::sleep_until(last);
   }
   return ::tcsetattr(fd, TCSANOW, &settings) == 0;
-}
-
-std::vector<ModelledUart::TimePoint> ModelledUart::Written() const {
-  const std::lock_guard lock(mutex_);
-  return written_;
-}
-
-std::vector<ModelledUart::TimePoint> ModelledUart::Departures() const {
-  const std::lock_guard lock(mutex_);
-  return departures_;
-}
-
-std::vector<ModelledUart::RtsChange> ModelledUart::RtsChanges() const {
-  const std::lock_guard lock(mutex_);
-  return rts_;
-}
-
-serial_rs485 ModelledUart::Rs485() const {
-  const std::lock_guard lock(mutex_);
-  return rs485_.value_or(serial_rs485{});
-}
-
-std::optional<ModelledUart::TimePoint> ModelledUart::SettingsRestored() const {
-  const std::lock_guard lock(mutex_);
-  return restored_;
 }
 
 }  // namespace kelvo::testing

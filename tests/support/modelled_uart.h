@@ -43,14 +43,19 @@ class ModelledUart : public LineDriver {
 
   // When each byte written began to be written, and when it had left the line (max() for one
   // that never leaves), in order.
-  std::vector<TimePoint> Written() const;
-  std::vector<TimePoint> Departures() const;
-  std::vector<RtsChange> RtsChanges() const;
-  serial_rs485 Rs485() const;
-  std::optional<TimePoint> SettingsRestored() const;
+  std::vector<TimePoint> Written() const { return Locked(written_); }
+  std::vector<TimePoint> Departures() const { return Locked(departures_); }
+  std::vector<RtsChange> RtsChanges() const { return Locked(rts_); }
+  serial_rs485 Rs485() const { return Locked(rs485_).value_or(serial_rs485{}); }
+  std::optional<TimePoint> SettingsRestored() const { return Locked(restored_); }
 
  private:
   std::size_t LeftToSend(TimePoint now) const;  // with mutex_ held
+  template <typename T>
+  T Locked(const T& member) const {  // a copy, taken with mutex_ held
+    const std::lock_guard lock(mutex_);
+    return member;
+  }
 
   const Options options_;
   mutable std::mutex mutex_;
