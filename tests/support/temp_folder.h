@@ -25,7 +25,6 @@ class TempFolder {
 // All the bytes of the file at path; none when it cannot be read.
 std::string FileContents(const std::filesystem::path& path);
 
-// Makes the file at path hold exactly these bytes.
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace kelvo::testing

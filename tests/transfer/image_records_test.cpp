@@ -15,7 +15,6 @@ namespace {
 using testing::Bytes;
 using testing::HexRecord;
 using testing::SRecord;
-using Reader = ImageResult (*)(std::string_view);
 
 // An image of size bytes of 0xFF with these bytes at these offsets from 0x20000.
 Bytes Image(std::size_t size, std::initializer_list<std::pair<std::size_t, Bytes>> parts) {
@@ -68,7 +67,7 @@ TEST(ReadImageRecords, RefusesAMalformedFileWithItsLineAndWhy) {
   s2_long[3] = '8';
   const std::string s9 = SRecord('9', 0, {});
   const struct {
-    Reader read;
+    ImageResult (*read)(std::string_view);
     std::string text;
     std::size_t line;
     std::string error;

@@ -95,17 +95,6 @@ struct WatchedForm : MemoryForm {
   std::function<void(const std::string&)> watch;
 };
 
-// Puts a directory behind the image file's open descriptor, so the next read of it fails.
-void BreakOpenImage(const std::string& path) {
-  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code error;
-    if (fs::read_symlink(entry.path(), error) != fs::path(path)) continue;
-    const int directory = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ::dup2(directory, std::stoi(entry.path().filename().string()));
-    ::close(directory);
-  }
-}
-
 // One upload through the whole transfer against the simulator.
 struct UploadRun {
   explicit UploadRun(const Bytes& image, SimulatorOptions options = {},
@@ -283,8 +272,16 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
     UploadRun run(c.image, c.options, c.device_type, c.start_address);
     run.form.watch = [&](const std::string& text) {
       if (c.halt_on == text) run.shared.HaltRequested.store(1);
-      if (c.break_on == text) BreakOpenImage(run.image_path);
       if (c.stop_on == text) run.sim.Stop();
+      if (c.break_on != text) return;
+      // A directory behind the image file's open descriptor fails the next read of it.
+      for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(entry.path(), error) != fs::path(run.image_path)) continue;
+        const int directory = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::dup2(directory, std::stoi(entry.path().filename().string()));
+        ::close(directory);
+      }
     };
     EXPECT_EQ(run.Run(), c.halt_on ? TransferOutcome::kHalted : TransferOutcome::kFailed);
     EXPECT_EQ(Body(std::regex_replace(run.form.Log(), std::regex(run.sim.PortPath()), "{port}")),
