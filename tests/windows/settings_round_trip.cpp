@@ -10,10 +10,7 @@
 #include "transfer/memory_form.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 8) {
-    std::fputs("usage: settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]\n", stderr);
-    return 2;
-  }
+  if (argc != 3 && argc != 8) return 2;
   kelvo::MemoryForm form;
   std::atomic<std::uint16_t> delay{0};
   kelvo::LoadSettings(form, delay, argv[1]);

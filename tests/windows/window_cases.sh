@@ -6,7 +6,7 @@ is_open() { win tests/form_probe.exe "$1" >/dev/null; }
 # The text of the control with the given id.
 field() {
   win tests/form_probe.exe "Harvenor - Kelvo " | tr -d '\r' |
-    awk -v id="$1" '$1 == id { $1 = ""; $2 = ""; sub(/^  /, ""); print }'
+    awk -v id="$1" '$1 == id { print substr($0, length($1) + 2) }'
 }
 log_lines() { field 1010 | grep -o "\\\\n" | wc -l; }
 key() { xdotool key --window "$window" "$@" 2>/dev/null || true; }
