@@ -274,8 +274,7 @@ TEST_F(MainDialogTest, TheFormsContextMenuOffersTheAboutBox) {
   for (const auto& [way, open_menu] : ways_to_open) {
     SCOPED_TRACE(way);
     testing::ShowAndActivate(dialog_);
-    QStringList entries;
-    QStringList about_texts;
+    QStringList entries, about_texts;
     testing::WhenOpens<QMenu>(
         [&](QMenu* menu) {
           for (const QAction* action : menu->actions()) entries << action->text();
