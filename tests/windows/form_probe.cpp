@@ -1,6 +1,4 @@
-// Prints each control of the window with the given caption as "ID TEXT", read from outside as a
-// screen reader would.
-//   form_probe CAPTION
+// form_probe CAPTION: prints each control of that window as "ID TEXT", as a screen reader would.
 
 #include <windows.h>
 

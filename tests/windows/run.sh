@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Windows build under Wine, in a fresh prefix: the portable unit tests through ctest, then
-# kelvo-cli.exe end to end against the Linux zarq-sim on a pseudo-terminal that COM5 of the
-# prefix names, each case beside the Linux kelvo-cli's run of it.
+# The Windows build under Wine: the portable unit tests, then kelvo-cli.exe against the Linux
+# zarq-sim on the prefix's COM5, each case beside the Linux kelvo-cli's run of it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 linux=build/default
@@ -28,8 +27,7 @@ normalise() {
     sed -e "s#$work/line#PORT#g" -e 's#COM5#PORT#g'
 }
 
-# run_case NAME SIM_FAULTS... -- KELVO_CLI_ARGS...: runs both programs, each against a fresh
-# simulator, and compares their logs and exit statuses; the Windows one must succeed.
+# run_case NAME SIM_FAULTS... -- KELVO_CLI_ARGS...: both programs, each on a fresh simulator.
 run_case() {
   local name=$1 faults=() system
   shift

@@ -1,7 +1,5 @@
-// Loads a settings file as the window does when it opens and saves it as the window does at
-// Quit, with any texts given typed in between: built for both systems, so that a file written
-// by one can be read and written back by the other.
-//   settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]
+// settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]: loads IN as the window does, then
+// saves OUT as Quit does, with any texts given typed in between; built for both systems.
 
 #include <atomic>
 #include <cstdio>

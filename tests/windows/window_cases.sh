@@ -1,5 +1,4 @@
-# Sourced by run.sh: kelvo.exe under Wine on a virtual X server, driven from the keyboard with
-# xdotool and read from outside by form_probe.exe.
+# Sourced by run.sh: kelvo.exe on a virtual X server, driven by xdotool, read by form_probe.exe.
 
 # Asks Windows, since Wine may keep the X window of a window that has closed.
 is_open() { win tests/form_probe.exe "$1" >/dev/null; }
@@ -37,8 +36,7 @@ for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 
 echo "The window: an upload started from the keyboard, the About box open meanwhile"
 start_sim --paced  # at line speed, so that the upload lasts while the About box is open
 if start_window settings; then
-  # The focus starts in File; Browse, Port, Start Address and ZARQ Type come before Start. The
-  # About box opens from the system menu at once, and the upload goes on behind it.
+  # Five Tabs from File reach Start; the About box opens from the system menu.
   key Tab Tab Tab Tab Tab space
   key alt+space Up Return
   about=$(timeout 10 xdotool search --sync --name "About Kelvo" | head -1) || fail "about: no box"
