@@ -27,8 +27,7 @@ TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperato
   EXPECT_GT(scroll->maximum(), 0);
   EXPECT_EQ(scroll->value(), scroll->maximum());
 
-  // The operator scrolls back and selects; the next write, a line shown part-written and then
-  // finished, brings the newest text back.
+  // Scrolled back and selected, the log shows the newest text at the next write.
   scroll->setValue(0);
   pane.SelectAll();
   pane.LogAppend("Opening Port COM1 . . . ");

@@ -157,36 +157,30 @@ TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram
 
 // Enter clicks Quit, the default button.
 TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTheFileAlone) {
-  const auto key_in = [](const char* field, Qt::Key key) {
-    return [=](MainDialog& dialog) {
-      Find<QWidget>(dialog, field)->setFocus();
-      QTest::keyClick(QApplication::focusWidget(), key);
-    };
-  };
-  struct Case {
-    const char* name;
-    std::function<void(MainDialog&)> close;
-    bool saves;
-  };
-  const Case cases[] = {
-      {"Enter in PortCombo", key_in("PortCombo", Qt::Key_Return), true},
-      {"Enter in ResponseDelayEdit", key_in("ResponseDelayEdit", Qt::Key_Return), true},
-      {"Enter in LogEdit", key_in("LogEdit", Qt::Key_Return), true},
-      {"Esc", key_in("FileEdit", Qt::Key_Escape), false},
-      {"close box", [](MainDialog& dialog) { dialog.close(); }, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const std::tuple<const char*, Qt::Key, bool> cases[] = {
+      // the field with the focus, the key pressed there, and whether it saves
+      {"PortCombo", Qt::Key_Return, true},
+      {"ResponseDelayEdit", Qt::Key_Return, true},
+      {"LogEdit", Qt::Key_Return, true},
+      {"FileEdit", Qt::Key_Escape, false},
+      {nullptr, Qt::Key_unknown, false}};  // the close box
+  for (const auto& [field, key, saves] : cases) {
+    SCOPED_TRACE(field ? field : "close box");
     testing::WriteFileBytes("KELVO.DAT", EncodeSettings({"COM1", "C:\\fw.bin", "0x2000", "", 0}));
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
-    c.close(dialog);
+    if (field) {
+      Find<QWidget>(dialog, field)->setFocus();
+      QTest::keyClick(QApplication::focusWidget(), key);
+    } else {
+      dialog.close();
+    }
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), c.saves ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(dialog.result(), saves ? QDialog::Accepted : QDialog::Rejected);
     // What the next start reads.
     EXPECT_EQ(MainDialog().Form()->ReadText(Control::FileEdit),
-              c.saves ? "/changed.bin" : "C:\\fw.bin");
+              saves ? "/changed.bin" : "C:\\fw.bin");
   }
 }
 

@@ -64,8 +64,7 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   EXPECT_TRUE(
       testing::ProcessEventsUntil([&] { return log->LineCount() == 15; }, std::chrono::seconds(2)));
 
-  // Again, to a device that refuses block 1 every time: the retries go on in the log while the
-  // About box is open, until Halt stops them.
+  // Retries go on behind the About box, until Halt stops them.
   ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});
   std::size_t log_at_open = 0;
   bool retried_while_open = false;

@@ -40,8 +40,7 @@ inline void ShowAndActivate(QWidget& window) {
   EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
 }
 
-// Runs action on the first Opened that current() names, from whatever event loop then runs:
-// typically the window's own exec().
+// Runs action on the first Opened that current() names, from within the window's exec().
 template <typename Opened>
 void WhenOpens(std::function<void(Opened*)> action,
                QWidget* (*current)() = &QApplication::activeModalWidget) {
@@ -56,8 +55,7 @@ void WhenOpens(std::function<void(Opened*)> action,
   poll->start(5);
 }
 
-// Whether done() comes to hold within limit. The loop wakes for every event, so a worker's calls
-// to the window are served as fast as the window would.
+// Whether done() holds within limit; a worker's calls are served as fast as the window would.
 inline bool ProcessEventsUntil(const std::function<bool()>& done,
                                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
   QEventLoop loop;
