@@ -5,11 +5,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <tuple>
 
 #include "settings/replace_file.h"
 #include "support/read_only.h"
@@ -28,7 +28,6 @@ const std::string kExampleFile = std::string("COM1\tC:\\fw.bin\x06") + "0x2000\x
 // The five texts that the settings file keeps, in its order, joined by '|'.
 constexpr Control kKept[] = {Control::PortCombo, Control::FileEdit, Control::StartAddressCombo,
                              Control::DeviceTypeCombo, Control::ResponseDelayEdit};
-const std::string kExampleTexts = "COM1|C:\\fw.bin|0x2000|ZARQX|100";
 
 void Fill(MemoryForm& form, std::string texts) {
   for (const Control control : kKept) {
@@ -45,61 +44,44 @@ std::string TextsOf(MemoryForm& form) {
 
 class SettingsFile : public ::testing::Test {
  protected:
-  SettingsFile() {
-    fs::permissions(dir_, fs::perms::all);  // only the file itself may stop a save
-  }
-
-  // The settings file, with no temporary file left beside it.
-  bool OnlyTheFileIsThere() const {
-    return fs::exists(path_) && std::distance(fs::directory_iterator(dir_), {}) == 1;
-  }
+  SettingsFile() { fs::permissions(dir_, fs::perms::all); }  // only the file may stop a save
 
   testing::TempFolder folder_{"kelvo-settings"};
   fs::path dir_ = folder_.Path();
   fs::path path_ = dir_ / "KELVO.DAT";
   MemoryForm form_;
-  std::atomic<std::uint16_t> delay_{123};
+  std::atomic<std::uint16_t> delay_;
 };
 
-// A file that is read but ends before the delay leaves ResponseDelay (0x1234) as it was, one
-// that ends after the delay's low byte (0x64) replaces that byte only; the field shows the result.
+// A file cut before the delay leaves ResponseDelay (0x1234), one cut after its low byte (0x64)
+// replaces that byte only; the field shows the result.
 TEST_F(SettingsFile, LoadShowsWhatTheFileHoldsAndDefaultsForTheRest) {
-  struct Case {
-    std::optional<std::string> file;  // the file's bytes, if there is one
-    std::string texts;
-    std::uint16_t delay;
-  };
-  for (const Case& c :
+  // The file's bytes if there is one, the texts shown and ResponseDelay.
+  using Case = std::tuple<std::optional<std::string>, std::string, std::uint16_t>;
+  for (const auto& [file, texts, delay] :
        {Case{std::nullopt, "COM1||0x2000|ZARQ 40 - 580|0", 0x1234},
         Case{"", "COM1||0x2000|ZARQ 40 - 580|4660", 0x1234},
         Case{kExampleFile.substr(0, 23), "COM1|C:\\fw.bin|0x2000|ZARQX|4708", 0x1264},
-        Case{kExampleFile, kExampleTexts, 100}}) {
-    SCOPED_TRACE(c.texts);
+        Case{kExampleFile, "COM1|C:\\fw.bin|0x2000|ZARQX|100", 100}}) {
+    SCOPED_TRACE(texts);
     fs::remove_all(path_);
-    if (c.file) std::ofstream(path_, std::ios::binary) << *c.file;
+    if (file) std::ofstream(path_, std::ios::binary) << *file;
     Fill(form_, "COM9|old.bin|0x1234|ZARQX|77");
     delay_ = 0x1234;
     LoadSettings(form_, delay_, path_);
-    EXPECT_EQ(TextsOf(form_), c.texts);
-    EXPECT_EQ(delay_.load(), c.delay);
+    EXPECT_EQ(TextsOf(form_), texts);
+    EXPECT_EQ(delay_.load(), delay);
   }
 }
 
-// Saved as KELVO.DAT in the current directory and loaded from there; ResponseDelay takes the
-// delay as the field's text reads (70000 keeps its low 16 bits).
+// ResponseDelay takes the field's delay (70000 keeps its low 16 bits) once it is saved.
 TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
   Fill(form_, "USB0|a.bin|0x2100|ZARQX|70000");
-  SaveSettings(form_, delay_);
+  SaveSettings(form_, delay_, path_);
   EXPECT_EQ(delay_.load(), 4464);
   MemoryForm loaded;
-  delay_ = 9;
-  LoadSettings(loaded, delay_);
+  LoadSettings(loaded, delay_, path_);
   EXPECT_EQ(TextsOf(loaded), "USB0|a.bin|0x2100|ZARQX|4464");
-  EXPECT_EQ(delay_.load(), 4464);
-  EXPECT_TRUE(OnlyTheFileIsThere());
-  fs::current_path(previous);
 }
 
 // Each save here fails, as the user the tests run as; a file that may not be written still loads.
@@ -121,8 +103,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       std::ofstream(path_, std::ios::binary) << kExampleFile;
       fs::permissions(path_, c.mode);
     }
-    // In a child process, as an ordinary user when the tests run as root (whose reads and writes
-    // ignore file permissions); it tells what it loaded and the delay after the save.
+    // As an ordinary user when the tests run as root, who ignores file permissions.
     const auto load_and_save = [&] {
       if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
       ::signal(SIGXFSZ, SIG_IGN);
@@ -143,7 +124,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
                 directory ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
     EXPECT_TRUE(directory ? fs::is_directory(path_) : FileContents(path_) == kExampleFile);
-    EXPECT_TRUE(OnlyTheFileIsThere());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file is left";
   }
 }
 

@@ -27,8 +27,7 @@ TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperato
   EXPECT_GT(scroll->maximum(), 0);
   EXPECT_EQ(scroll->value(), scroll->maximum());
 
-  // The operator scrolls back and selects; the next write, a line shown part-written and then
-  // finished, brings the newest text back.
+  // Scrolled back and selected, the log shows the newest text at the next write.
   scroll->setValue(0);
   pane.SelectAll();
   pane.LogAppend("Opening Port COM1 . . . ");
@@ -39,8 +38,6 @@ TEST(LogPane, TheTextIsExactAtOnceTheViewCatchesUpFollowingTheCaretAndTheOperato
   EXPECT_EQ(pane.LineCount(), 302);
   EXPECT_EQ(scroll->value(), scroll->maximum());
   EXPECT_LE(pane.FirstVisibleLine() + pane.VisibleLineCount(), pane.LineCount());
-  pane.SelectAll();
-  EXPECT_EQ(pane.SelectedText(), QString::fromStdString(pane.Text()).remove('\r'));
 
   // New text starts the view afresh; on a long line it follows the caret sideways.
   pane.SetText(std::string(300, 'x') + " . . . ");

@@ -25,9 +25,7 @@ namespace {
 
 using testing::Find;
 
-// A rectangle in dialog units in pixels, measured here rather than taken from the window's own
-// conversion: a quarter of the font's average character width across, an eighth of its height
-// down, rounded to the nearest pixel.
+// Dialog units in pixels, measured here rather than by the window's own conversion.
 QRect Pixels(const QFont& font, const forms::DialogRect& rect) {
   const QFontMetrics metrics(font);
   const int width = qRound(
@@ -123,10 +121,8 @@ TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder
   }
 }
 
-// A path byte that is no UTF-8 (0xE9, a letter of a Windows code page), a UTF-8 letter, and
-// what only looks like UTF-8 (an encoded surrogate, an overlong form, a code past U+10FFFF, a
-// cut sequence) reach the transfers as they are and go back to the file unchanged by a Quit;
-// the UTF-8 letter shows as itself.
+// A byte of a Windows code page, a UTF-8 letter and what only looks like UTF-8 (a surrogate, an
+// overlong form, a code past U+10FFFF, a cut sequence) reach the transfers and the file as read.
 TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
   const std::pair<std::string, bool> cases[] = {
       // the path, and whether it shows as text
@@ -159,38 +155,32 @@ TEST_F(MainDialogTest, ResponseDelayTakesOnlyTypedDigitsButAnyTextFromTheProgram
   EXPECT_EQ(file->text(), "a-1 .bin");
 }
 
-TEST_F(MainDialogTest, QuitAndEnterInAnyFieldSaveWhileEscAndTheCloseBoxLeaveTheFileAlone) {
-  const auto key_in = [](const char* field, Qt::Key key) {
-    return [=](MainDialog& dialog) {
-      Find<QWidget>(dialog, field)->setFocus();
-      QTest::keyClick(QApplication::focusWidget(), key);
-    };
-  };
-  struct Case {
-    const char* name;
-    std::function<void(MainDialog&)> close;
-    bool saves;
-  };
-  const Case cases[] = {
-      {"Quit, pressed with Space", key_in("QuitButton", Qt::Key_Space), true},
-      {"Enter in PortCombo", key_in("PortCombo", Qt::Key_Return), true},
-      {"Enter in ResponseDelayEdit", key_in("ResponseDelayEdit", Qt::Key_Return), true},
-      {"Enter in LogEdit", key_in("LogEdit", Qt::Key_Return), true},
-      {"Esc", key_in("FileEdit", Qt::Key_Escape), false},
-      {"close box", [](MainDialog& dialog) { dialog.close(); }, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+// Enter clicks Quit, the default button.
+TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTheFileAlone) {
+  const std::tuple<const char*, Qt::Key, bool> cases[] = {
+      // the field with the focus, the key pressed there, and whether it saves
+      {"PortCombo", Qt::Key_Return, true},
+      {"ResponseDelayEdit", Qt::Key_Return, true},
+      {"LogEdit", Qt::Key_Return, true},
+      {"FileEdit", Qt::Key_Escape, false},
+      {nullptr, Qt::Key_unknown, false}};  // the close box
+  for (const auto& [field, key, saves] : cases) {
+    SCOPED_TRACE(field ? field : "close box");
     testing::WriteFileBytes("KELVO.DAT", EncodeSettings({"COM1", "C:\\fw.bin", "0x2000", "", 0}));
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
-    c.close(dialog);
+    if (field) {
+      Find<QWidget>(dialog, field)->setFocus();
+      QTest::keyClick(QApplication::focusWidget(), key);
+    } else {
+      dialog.close();
+    }
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), c.saves ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(dialog.result(), saves ? QDialog::Accepted : QDialog::Rejected);
     // What the next start reads.
     EXPECT_EQ(MainDialog().Form()->ReadText(Control::FileEdit),
-              c.saves ? "/changed.bin" : "C:\\fw.bin");
+              saves ? "/changed.bin" : "C:\\fw.bin");
   }
 }
 
@@ -228,8 +218,7 @@ TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithou
       EXPECT_EQ(browse->defaultSuffix(), "bin");
       EXPECT_EQ(browse->fileMode(), QFileDialog::ExistingFile);
       EXPECT_EQ(browse->selectedFiles(), QStringList({FilePath("images/app.bin")}));
-      // As the operator types another name and presses Enter or Cancel; the name field takes the
-      // path only while it has no focus.
+      // The name field takes the path only while it has no focus.
       if (QWidget* focus = browse->focusWidget()) focus->clearFocus();
       browse->selectFile(FilePath("images/setup.scr"));
       ok ? static_cast<QDialog*>(browse)->accept() : browse->reject();
@@ -279,8 +268,7 @@ TEST_F(MainDialogTest, TheFormsContextMenuOffersTheAboutBox) {
   for (const auto& [way, open_menu] : ways_to_open) {
     SCOPED_TRACE(way);
     testing::ShowAndActivate(dialog_);
-    QStringList entries;
-    QStringList about_texts;
+    QStringList entries, about_texts;
     testing::WhenOpens<QMenu>(
         [&](QMenu* menu) {
           for (const QAction* action : menu->actions()) entries << action->text();

@@ -1,9 +1,7 @@
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <filesystem>
 #include <future>
-#include <numeric>
 #include <thread>
 
 #include "serial/serial_port.h"
@@ -23,35 +21,21 @@ using testing::Find;
 using Bytes = std::vector<std::uint8_t>;
 using TransferThroughWindowTest = testing::InEmptyFolder;
 
-// Writes an image of whole 128-byte blocks to app.bin in the current folder, fills the form for
-// an upload of it to the simulator, clicks Start and returns the image.
-Bytes StartUpload(MainDialog& window, const ZarqSimulator& device, int blocks) {
+// Writes app.bin of whole blocks and starts its upload to device.
+void StartUpload(MainDialog& window, const ZarqSimulator& device, int blocks) {
   Bytes image(static_cast<std::size_t>(blocks) * 128);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 3);
   testing::WriteFileBytes("app.bin", image);
   window.Form()->SetText(Control::PortCombo, device.PortPath());
   window.Form()->SetText(Control::FileEdit, std::filesystem::absolute("app.bin").string());
   QTest::mouseClick(Find<QPushButton>(window, "StartButton"), Qt::LeftButton);
-  return image;
 }
 
 std::string Log(const MainDialog& window) {
   return window.Form()->ReadText(Control::LogEdit);
 }
 
-constexpr char kTimeLine[] = "Time: \\d\\d:\\d\\d:\\d\\d";
-constexpr char kElapsedLine[] = "Elapsed: 00:\\d\\d";
-
-// Whether the whole log matches lines, each a regular expression.
-bool LogMatches(const MainDialog& window, const std::vector<std::string>& lines) {
-  std::string pattern;
-  for (const std::string& line : lines) pattern += line + "\r\n";
-  return QRegularExpression(QString::fromStdString("^" + pattern + "\\z"))
-      .match(QString::fromStdString(Log(window)))
-      .hasMatch();
-}
-
-// The upload's last steps: the elapsed time logged, Start enabled, then Halt disabled.
+// The upload's last steps.
 bool Finished(const MainDialog& window) {
   return Log(window).find("Elapsed: ") != std::string::npos &&
          Find<QPushButton>(window, "StartButton")->isEnabled() &&
@@ -62,33 +46,25 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   ZarqSimulator device;
   MainDialog window;
   testing::ShowAndActivate(window);
-  const Bytes image = StartUpload(window, device, 6);
+  StartUpload(window, device, 6);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
   // Start had the focus when the upload disabled it; the log took it, not Quit.
   auto* log = Find<LogPane>(window, "LogEdit");
   EXPECT_EQ(QApplication::focusWidget(), log);
 
-  EXPECT_TRUE(LogMatches(
-      window,
-      {"Starting", kTimeLine, "Opening Port " + device.PortPath() + " \\. \\. \\. Opened",
-       "Opening File " + std::filesystem::absolute("app.bin").string() + " \\. \\. \\. Opened",
-       "Waiting for Initial NAK \\. \\. \\. NAK detected",
-       "Initializing Address \\. \\. \\. Acknowledged", "Erasing Existing Application",
-       "Starting Programming", "Programming Complete", "0 Unused Blocks Skipped", "Sending EOT",
-       "Closing Port", kTimeLine, kElapsedLine}))
-      << Log(window);
-  const int sum = std::accumulate(image.begin(), image.end(), 0) & 0xFFFF;
+  // The lines are the upload's; the window must keep a line written in two parts as one.
+  EXPECT_TRUE(Log(window).starts_with("Starting\r\nTime: ")) << Log(window);
+  EXPECT_NE(Log(window).find("\r\nOpening Port " + device.PortPath() + " . . . Opened\r\n"),
+            std::string::npos);
   EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "6 / 6");
   EXPECT_EQ(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
   EXPECT_EQ(Find<QLineEdit>(window, "AddressField")->text(), "2028");
-  EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(),
-            QString("%1").arg(sum, 4, 16, QChar('0')).toUpper());
+  EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(), "7E80");  // the image's sum
   // Only on the window thread do the worker's writes start the timer that brings the view up.
   EXPECT_TRUE(
       testing::ProcessEventsUntil([&] { return log->LineCount() == 15; }, std::chrono::seconds(2)));
 
-  // Again, to a device that refuses block 1 every time: the retries go on in the log while the
-  // About box is open, until Halt stops them.
+  // Retries go on behind the About box, until Halt stops them.
   ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});
   std::size_t log_at_open = 0;
   bool retried_while_open = false;
@@ -111,8 +87,8 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   QTest::keyClicks(QApplication::focusWidget(), " 7");
   EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(Find<QLineEdit>(window, "ResponseDelayEdit")->text(), "0");
-  EXPECT_TRUE(LogMatches(window, {"(?:.*\r\n)*Error on Block 1 / 3 \\. \\. \\. Retrying",
-                                  "Closing Port", kTimeLine, kElapsedLine}))
+  EXPECT_NE(Log(window).find("Error on Block 1 / 3 . . . Retrying\r\nClosing Port\r\n"),
+            std::string::npos)
       << Log(window);
   EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
 }
@@ -151,11 +127,8 @@ TEST_F(TransferThroughWindowTest, OnceTheWindowIsGoneAWaitingWorkerIsReleasedAnd
   std::exit(status);
 }
 
-// Quit during an upload, then what the program does after its window has closed, in a child
-// process of its own: the worker must never touch the window that is gone, and the process
-// must end cleanly wherever the worker is. The program's own way is to end at once, the worker
-// waiting for a tick that never comes; halted, with the clock ticking, the worker runs to its
-// end and releases the port.
+// Quit during an upload, in a child process: it must end cleanly at once (the worker waiting
+// for a tick that never comes), or halted, the worker running to its end and freeing the port.
 [[noreturn]] void QuitDuringUploadThen(bool halt) {
   auto* device = new ZarqSimulator({.silent = true});  // the upload waits for the device's NAK
   std::shared_ptr<SharedState> shared;
@@ -190,9 +163,8 @@ TEST_F(TransferThroughWindowTest, QuitDuringAnUploadEndsTheProgramCleanly) {
   }
 }
 
-// That it runs the window until it closes shows in the test above.
+// The test program was started with arguments of its own; the application sees none.
 TEST(LoaderApp, HasItsVersionAndIgnoresTheArgumentsOfTheProgram) {
-  // The test program was started with arguments of its own; the application sees none.
   EXPECT_EQ(QCoreApplication::arguments(), QStringList({"kelvo"}));
   EXPECT_EQ(QCoreApplication::applicationVersion(), "1.0.0.1");
 }

@@ -15,8 +15,7 @@
 
 namespace kelvo::testing {
 
-// Each test runs in an empty folder of its own, the current directory while it lasts, since the
-// window finds its settings and help files there.
+// The window finds its settings and help files in the current directory: an empty one each.
 class InEmptyFolder : public ::testing::Test {
  protected:
   InEmptyFolder() : previous_(QDir::currentPath()) { QDir::setCurrent(folder_.path()); }
@@ -27,7 +26,6 @@ class InEmptyFolder : public ::testing::Test {
   QString previous_;
 };
 
-// The child of parent with the object name name, which must exist.
 template <typename Widget>
 Widget* Find(const QObject& parent, const char* name) {
   auto* found = parent.findChild<Widget*>(QString::fromLatin1(name));
@@ -35,16 +33,14 @@ Widget* Find(const QObject& parent, const char* name) {
   return found;
 }
 
-// Shows window and makes it the active one, as it is after a dialog or menu over it closes.
+// As the window is after a dialog or menu over it closes.
 inline void ShowAndActivate(QWidget& window) {
   window.show();
   QApplication::setActiveWindow(&window);
   EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
 }
 
-// Runs action on the first widget of type Opened that current() names (the active modal window
-// unless told otherwise), from within whatever event loop the test is in at the time: the
-// window's own exec(), typically.
+// Runs action on the first Opened that current() names, from within the window's exec().
 template <typename Opened>
 void WhenOpens(std::function<void(Opened*)> action,
                QWidget* (*current)() = &QApplication::activeModalWidget) {
@@ -59,8 +55,7 @@ void WhenOpens(std::function<void(Opened*)> action,
   poll->start(5);
 }
 
-// Runs an event loop until done() holds or the limit runs out; true if it held. The loop wakes
-// for every event, so a worker's calls to the window are served as fast as the window would.
+// Whether done() holds within limit; a worker's calls are served as fast as the window would.
 inline bool ProcessEventsUntil(const std::function<bool()>& done,
                                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
   QEventLoop loop;

@@ -5,8 +5,7 @@
 namespace kelvo {
 namespace {
 
-// The window shows each change once, the log as what was added since, and never hands back
-// what the operator typed.
+// Each change once, the log by what was added, and never what the operator typed.
 TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAdded) {
   FormModel form;
   form.SetText(Control::BlockField, "1 / 3");

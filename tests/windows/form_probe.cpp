@@ -1,6 +1,4 @@
-// Prints each control of the window with the given caption as "ID on|off TEXT", then the control
-// with the focus and its window, read from outside as a screen reader would.
-//   form_probe CAPTION
+// form_probe CAPTION: prints each control of that window as "ID TEXT", as a screen reader would.
 
 #include <windows.h>
 
@@ -22,8 +20,7 @@ BOOL CALLBACK PrintControl(HWND control, LPARAM window) {
     else if (*c != '\r')
       shown += *c;
   }
-  std::printf("%d %s %s\n", ::GetDlgCtrlID(control), ::IsWindowEnabled(control) ? "on" : "off",
-              shown.c_str());
+  std::printf("%d %s\n", ::GetDlgCtrlID(control), shown.c_str());
   return TRUE;
 }
 
@@ -34,13 +31,5 @@ int main(int argc, char** argv) {
   const HWND window = ::FindWindowA(nullptr, argv[1]);
   if (!window) return 1;
   ::EnumChildWindows(window, PrintControl, reinterpret_cast<LPARAM>(window));
-  GUITHREADINFO thread{};
-  thread.cbSize = sizeof thread;
-  if (::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &thread) &&
-      thread.hwndFocus) {
-    char caption[256] = {};
-    ::GetWindowTextA(::GetAncestor(thread.hwndFocus, GA_ROOT), caption, sizeof caption);
-    std::printf("focus %d in %s\n", ::GetDlgCtrlID(thread.hwndFocus), caption);
-  }
   return 0;
 }

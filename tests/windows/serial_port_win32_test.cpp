@@ -1,5 +1,4 @@
-// Run by tests/windows/run.sh with COM5 of its Wine prefix on a pseudo-terminal where zarq-sim
-// listens.
+// Run by tests/windows/run.sh, with zarq-sim on COM5.
 
 #include <gtest/gtest.h>
 
@@ -13,10 +12,8 @@
 namespace kelvo {
 namespace {
 
-// Stands for a USB adapter's driver: it refuses to toggle RTS but switches it on request, and it
-// can report a line error (a framing error, a break) that fails reads until it is cleared. Wine
-// on a pseudo-terminal refuses both RTS calls and never reports a line error; every other call
-// goes to it.
+// A USB adapter's driver: it refuses to toggle RTS but switches it on request, and a line error
+// fails reads until it is cleared; Wine on a pseudo-terminal does neither.
 struct AdapterDriver final : LineDriver {
   std::vector<std::string> calls;
   bool line_error = false;
@@ -70,8 +67,7 @@ TEST(PortOnWindows, ALineErrorFailsOneReadOnlyAndLaterReadsTakeTheBytes) {
   std::uint8_t byte = 0;
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
   EXPECT_EQ(driver.calls.back(), "ClearCommError");
-  // The device answers a command whatever came before it: NAK's greeting, then ACK or NAK.
-  // A simulator slow to see the new open may miss the first command; it is sent again.
+  // NAK's greeting, then ACK or NAK; a simulator slow to see the open may miss a command.
   bool answered = false;
   for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
     EXPECT_EQ(port.Write(kSetAddress), sizeof kSetAddress);

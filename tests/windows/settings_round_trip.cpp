@@ -1,7 +1,5 @@
-// Loads a settings file as the window does when it opens and saves it as the window does at
-// Quit, with any texts given typed in between: built for both systems, so that a file written
-// by one can be read and written back by the other.
-//   settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]
+// settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]: loads IN as the window does, then
+// saves OUT as Quit does, with any texts given typed in between; built for both systems.
 
 #include <atomic>
 #include <cstdio>
@@ -10,10 +8,7 @@
 #include "transfer/memory_form.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 8) {
-    std::fputs("usage: settings_round_trip IN OUT [PORT FILE ADDRESS DEVICE DELAY]\n", stderr);
-    return 2;
-  }
+  if (argc != 3 && argc != 8) return 2;
   kelvo::MemoryForm form;
   std::atomic<std::uint16_t> delay{0};
   kelvo::LoadSettings(form, delay, argv[1]);
