@@ -57,8 +57,7 @@ TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortAndThePortItGivesMovesNothing) {
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
 }
 
-// A process that holds the port, when given, without any lock, as a terminal program may: a
-// copy of this one, named as it is, that waits to be killed.
+// Holds the port, when given, without a lock, as a terminal program may, until killed.
 class Holder {
  public:
   explicit Holder(const std::string& port = "") {
@@ -133,8 +132,7 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarlyAndFailsOnc
   termios settings{};
   ASSERT_EQ(tcgetattr(line.MasterFd(), &settings), 0);
   EXPECT_EQ(cfgetospeed(&settings), B9600);
-  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
 
