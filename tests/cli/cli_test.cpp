@@ -86,7 +86,6 @@ class CliProcess {
   fs::path stdout_path_, stderr_path_;
 };
 
-// The times of day and the elapsed time, which vary from run to run.
 std::string WithoutTimes(const std::string& log) {
   static const std::regex kTime("Time: \\d\\d:\\d\\d:\\d\\d\n");
   static const std::regex kElapsed("Elapsed: \\d\\d:\\d\\d\n");

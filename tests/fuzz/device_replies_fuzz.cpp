@@ -177,10 +177,7 @@ struct DeviceForm : MemoryForm {
   bool port_opened = false;
 };
 
-// The program sends only whole frames, each in one write, and answers each reply as the
-// protocol says: a command not acknowledged is the last frame, a block is sent again until its
-// reply ends in ACK, blocks go out in order and whole, and EOT ends a complete upload only. The
-// log ends in the closing lines, with the summary of a complete upload only.
+// What README.md's Reliability table says of the frames and the closing lines.
 void Check(const std::vector<ScriptedDevice::Burst>& bursts, const std::vector<Bytes>& blocks,
            TransferOutcome outcome, const std::string& log) {
   std::vector<std::size_t> to_send;  // the blocks that are not blank, by index

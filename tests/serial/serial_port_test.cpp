@@ -153,8 +153,7 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarlyAndFailsOnc
   EXPECT_LT(SteadyClock::now() - start, milliseconds(13400));
 }
 
-// The port on a modelled 9600-baud UART (ModelledUart stands in for the system's driver of real
-// hardware): the timing and the RTS line that a pseudo-terminal cannot show.
+// A modelled UART shows the timing and the RTS line that a pseudo-terminal cannot.
 struct UartLine {
   explicit UartLine(ModelledUart::Options options = {})
       : uart(options), port(OpenLoaderPort(line.SlavePath(), uart)) {}

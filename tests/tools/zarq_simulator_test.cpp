@@ -62,7 +62,6 @@ Bytes Packet(std::uint8_t number) {
   return packet;
 }
 
-// The frame with one bit of the byte at this index flipped.
 Bytes Damaged(Bytes frame, std::size_t at) {
   frame[at] ^= 1;
   return frame;
