@@ -136,17 +136,12 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarlyAndFailsOnc
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
 
+  // A read's time limit and bytes both ways show in the frame and upload tests.
   Bytes reply(133);
-  auto start = SteadyClock::now();
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
-  const auto waited = SteadyClock::now() - start;
-  EXPECT_GE(waited, milliseconds(134));
-  EXPECT_LT(waited, milliseconds(1000));
-
-  // Bytes both ways show in every exchange of the frame and upload tests.
   line.Close();
-  start = SteadyClock::now();
+  const auto start = SteadyClock::now();
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_TRUE(port.Lost());
   EXPECT_EQ(port.Write(reply), 0u);
