@@ -24,7 +24,6 @@ TEST(PortList, ListsRealPortsByTheNamesKelvoTakesWithUsbDescriptions) {
     fs::create_directories(devices / device);
     fs::create_directory_symlink(devices / device, ttys / name / "device");
   };
-  // The attributes of a USB device node, each left out when empty.
   const auto usb = [&](const std::string& device, const std::vector<std::string>& values) {
     const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
     for (std::size_t i = 0; i < values.size(); ++i) {

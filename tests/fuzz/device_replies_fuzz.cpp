@@ -120,7 +120,7 @@ class ScriptedDevice : public PortTap {
   }
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override {
     std::lock_guard lock(mutex_);
-    bursts_.push_back({direction == Direction::kSent, Bytes(bytes.begin(), bytes.end())});
+    bursts.push_back({direction == Direction::kSent, Bytes(bytes.begin(), bytes.end())});
     if (direction != Direction::kSent) return;
     // What the port says it sent is what reached the device.
     const Bytes arrived = line_.ReadExactly(bytes.size(), std::chrono::seconds(1));
@@ -130,16 +130,13 @@ class ScriptedDevice : public PortTap {
     OnEvent();
   }
 
-  std::vector<Burst> Bursts() {
-    std::lock_guard lock(mutex_);
-    return bursts_;
-  }
   void PressHalt() {
     std::uint32_t none = kNotHalted;
     if (halted_at.compare_exchange_strong(none, shared_.clock.TickCount()))
       shared_.HaltRequested.store(1);
   }
   std::atomic<std::uint32_t> halted_at{kNotHalted};  // the clock's time when Halt was pressed
+  std::vector<Burst> bursts;                         // to be read once the upload has ended
 
  private:
   void OnEvent() {
@@ -167,7 +164,6 @@ class ScriptedDevice : public PortTap {
   int ticks_ = 0;
   std::size_t frames_ = 0;
   SharedState& shared_;
-  std::vector<Burst> bursts_;
 };
 
 // Starts the device's session once the port is open and set up, which "Opened" follows.
@@ -181,10 +177,7 @@ struct DeviceForm : MemoryForm {
   bool port_opened = false;
 };
 
-// The program sends only whole frames, each in one write, and answers each reply as the
-// protocol says: a command not acknowledged is the last frame, a block is sent again until its
-// reply ends in ACK, blocks go out in order and whole, and EOT ends a complete upload only. The
-// log ends in the closing lines, with the summary of a complete upload only.
+// What README.md's Reliability table says of the frames and the closing lines.
 void Check(const std::vector<ScriptedDevice::Burst>& bursts, const std::vector<Bytes>& blocks,
            TransferOutcome outcome, const std::string& log) {
   std::vector<std::size_t> to_send;  // the blocks that are not blank, by index
@@ -279,6 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ::close(image);
   require_halt_in_time();
   Require(outcome != TransferOutcome::kHalted || device.halted_at.load() != kNotHalted);
-  Check(device.Bursts(), blocks, outcome, form.Log());
+  Check(device.bursts, blocks, outcome, form.Log());
   return 0;
 }

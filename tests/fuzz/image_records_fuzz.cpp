@@ -40,7 +40,6 @@ Bytes HexBytes(const std::string& line, std::size_t skip) {
   return bytes;
 }
 
-// The input with each record's last byte made its checksum.
 std::string WithChecksums(std::string_view text, bool intel) {
   std::string fixed;
   for (std::string line : Lines(text)) {

@@ -57,8 +57,7 @@ TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortAndThePortItGivesMovesNothing) {
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
 }
 
-// A process that holds the port, when given, without any lock, as a terminal program may: a
-// copy of this one, named as it is, that waits to be killed.
+// Holds the port, when given, without a lock, as a terminal program may, until killed.
 class Holder {
  public:
   explicit Holder(const std::string& port = "") {
@@ -133,30 +132,23 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarlyAndFailsOnc
   termios settings{};
   ASSERT_EQ(tcgetattr(line.MasterFd(), &settings), 0);
   EXPECT_EQ(cfgetospeed(&settings), B9600);
-  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
 
+  // A read's time limit and bytes both ways show in the frame and upload tests.
   Bytes reply(133);
-  auto start = SteadyClock::now();
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
-  const auto waited = SteadyClock::now() - start;
-  EXPECT_GE(waited, milliseconds(134));
-  EXPECT_LT(waited, milliseconds(1000));
-
-  // Bytes both ways show in every exchange of the frame and upload tests.
   line.Close();
-  start = SteadyClock::now();
+  const auto start = SteadyClock::now();
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_TRUE(port.Lost());
   EXPECT_EQ(port.Write(reply), 0u);
   EXPECT_LT(SteadyClock::now() - start, milliseconds(13400));
 }
 
-// The port on a modelled 9600-baud UART (ModelledUart stands in for the system's driver of real
-// hardware): the timing and the RTS line that a pseudo-terminal cannot show.
+// A modelled UART shows the timing and the RTS line that a pseudo-terminal cannot.
 struct UartLine {
   explicit UartLine(ModelledUart::Options options = {})
       : uart(options), port(OpenLoaderPort(line.SlavePath(), uart)) {}

@@ -44,10 +44,6 @@ int Answer(SerialPort& port, const Bytes& frame) {
   return reply.empty() ? -1 : reply.back();
 }
 
-bool IsVerdict(std::uint8_t byte) {
-  return byte == kAck || byte == kNak;
-}
-
 Bytes Command(std::uint8_t code, std::uint16_t argument) {
   return {kLeadIn, code, static_cast<std::uint8_t>(0xFF - code),
           static_cast<std::uint8_t>(argument & 0xFF), static_cast<std::uint8_t>(argument >> 8)};
@@ -62,7 +58,6 @@ Bytes Packet(std::uint8_t number) {
   return packet;
 }
 
-// The frame with one bit of the byte at this index flipped.
 Bytes Damaged(Bytes frame, std::size_t at) {
   frame[at] ^= 1;
   return frame;
@@ -130,11 +125,12 @@ TEST(ZarqSimulator, APortReopenedAfterAHangUpAtTheSameSpeedIsGreetedAgain) {
 // Faults whose shape no transfer result shows: a babbling device never sends ACK or NAK; short
 // packet replies and noise ahead of command replies still end in the verdict.
 TEST(ZarqSimulator, BabbleShortRepliesAndNoiseKeepTheirShape) {
+  const auto is_verdict = [](std::uint8_t byte) { return byte == kAck || byte == kNak; };
   ZarqSimulator babbler({.babble = true});
   SerialPort babbling = OpenLoaderPort(babbler.PortPath());
   const Bytes stream = Exchange(babbling, {}, 40);
   EXPECT_GE(stream.size(), 40u);
-  EXPECT_EQ(std::count_if(stream.begin(), stream.end(), IsVerdict), 0);
+  EXPECT_EQ(std::count_if(stream.begin(), stream.end(), is_verdict), 0);
 
   ZarqSimulator simulator({.short_reply = 1, .noise_before_ack = 3});
   SerialPort port = OpenAfterHandshake(simulator);
@@ -143,7 +139,7 @@ TEST(ZarqSimulator, BabbleShortRepliesAndNoiseKeepTheirShape) {
   const Bytes reply = Exchange(port, Command(SetAddressCommand, 0x2000), 4);
   ASSERT_EQ(reply.size(), 4u);
   EXPECT_EQ(reply.back(), kAck);
-  EXPECT_EQ(std::count_if(reply.begin(), reply.end() - 1, IsVerdict), 0);
+  EXPECT_EQ(std::count_if(reply.begin(), reply.end() - 1, is_verdict), 0);
 }
 
 }  // namespace
