@@ -38,7 +38,8 @@ void Fill(MemoryForm& form, std::string texts) {
 
 std::string TextsOf(MemoryForm& form) {
   std::string texts;
-  for (const Control control : kKept) texts += (texts.empty() ? "" : "|") + form.ReadText(control);
+  for (const Control control : kKept)
+    texts.append(texts.empty() ? "" : "|").append(form.ReadText(control));
   return texts;
 }
 
