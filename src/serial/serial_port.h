@@ -9,6 +9,9 @@
 
 namespace kelvo {
 
+// How long Close lets written bytes drain before it drops them.
+inline constexpr std::chrono::milliseconds kCloseDrainLimit{500};
+
 // Why a port could not be opened, for front ends that explain more than "Failed".
 enum class PortError { kNone, kNoSuchPort, kInUse, kPermissionDenied, kNotASerialPort, kOther };
 
@@ -47,14 +50,18 @@ class SerialPort {
   // after the call, with the count that arrived: possibly 0, which is an ordinary outcome.
   std::size_t Read(std::span<std::uint8_t> buffer);
 
-  // Returns once the bytes have left the line, not when the system has merely queued them, so
-  // that a reply's time starts when the device can have seen the whole write. Gives up after
-  // 100 ms per byte plus 100 ms, dropping what has not left by then; returns the count that
-  // left (0 on failure).
+  // Returns once the bytes have left the line as far as the driver can tell, not when the system
+  // has merely queued them, so that a reply's time starts when the device can have seen the
+  // whole write; and no later, whatever the driver reports: a queue count larger than this write
+  // can still hold is no reason to wait. Where the port raises RTS by hand it stays raised until
+  // the write's start plus the line time of its bytes and one byte more, and until the driver
+  // reports the line empty. Gives up after 100 ms per byte plus 100 ms, dropping what has not
+  // left by then; returns the count that left (0 on failure).
   std::size_t Write(std::span<const std::uint8_t> bytes);
 
-  // Lets bytes still on their way leave, puts the line's earlier settings back and releases
-  // it; the port is then the invalid handle.
+  // Lets bytes still on their way leave for at most kCloseDrainLimit, drops any left then (a
+  // USB device that stops reading never takes them), puts the line's earlier settings back at
+  // once and releases it; the port is then the invalid handle.
   void Close();
 
   void SetTap(PortTap* tap) { tap_ = tap; }
