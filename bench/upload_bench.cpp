@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@
 #include "serial/ticker.h"
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
-#include "support/modelled_uart.h"
+#include "support/line_doubles.h"
 #include "transfer/memory_form.h"
 #include "transfer/shared_state.h"
 #include "transfer/transfer_frame.h"
@@ -186,47 +187,55 @@ void Report(benchmark::State& state, const Figures& figures, const char* failure
   if (!figures.complete) state.SkipWithError(failure);
 }
 
-// 128 blocks at 9600 baud over a pseudo-terminal, whose writes return at once, with the
-// response delay of 200 ms that this needs; the clock ticking in real time.
-void BM_PacedUpload(benchmark::State& state) {
-  constexpr std::size_t kBlocks = 128;
-  for (auto _ : state) {
-    SimulatorOptions options;
-    options.paced = true;
-    const Figures f = Upload(kBlocks * kBlockSize, options, 200, Clocking::kRealTime);
-    Report(state, f, "upload to the paced device did not complete");
-    const double ms_per_block = f.programming_s * 1000 / (kBlocks - 1);
-    state.counters["ms_per_block"] = ms_per_block;
-    state.counters["line_ms_per_block"] = kLineMsPerBlock;
-    state.counters["x_line_time"] = ms_per_block / kLineMsPerBlock;
-    state.counters["cpu_pct_of_wall"] = 100 * f.cpu_s / f.wall_s;
-    std::printf(
-        "paced: %.1f ms per block = %.4f x the line time of %.1f ms (target <= 1.03); "
-        "CPU %.3f s in %.1f s = %.2f %% (target < 2 %%)\n",
-        ms_per_block, ms_per_block / kLineMsPerBlock, kLineMsPerBlock, f.cpu_s, f.wall_s,
-        100 * f.cpu_s / f.wall_s);
-  }
-}
-BENCHMARK(BM_PacedUpload)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+// Each kind of line with the response delay the README gives for it, the clock ticking in real
+// time: per block against the line time at 9600 baud, or blocks a second where no UART paces
+// the bytes.
+struct LineKind {
+  const char* name;
+  std::optional<testing::Driver> driver;  // none: the pseudo-terminal itself
+  int response_delay;
+  std::size_t blocks;
+};
+const LineKind kLineKinds[] = {
+    {"16550 UART", testing::Driver::kUart16550, 100, 64},
+    {"USB adapter", testing::Driver::kUsbAdapter, 100, 64},
+    {"pseudo-terminal", std::nullopt, 200, 64},
+    {"CDC-ACM", testing::Driver::kCdcAcm, 0, 2048},
+};
 
-// The same over a modelled 9600-baud UART, whose writes last until the packet has left, with
-// the response delay such a line needs.
-void BM_UartUpload(benchmark::State& state) {
-  constexpr std::size_t kBlocks = 64;
+void BM_UploadOverALine(benchmark::State& state) {
+  const LineKind& kind = kLineKinds[state.range(0)];
+  const bool paced = kind.driver != testing::Driver::kCdcAcm;
   for (auto _ : state) {
     SimulatorOptions options;
-    options.paced = true;
-    testing::ModelledUart uart({});
-    const Figures f = Upload(kBlocks * kBlockSize, options, 100, Clocking::kRealTime, &uart);
-    Report(state, f, "upload over the modelled UART did not complete");
-    const double ms_per_block = f.programming_s * 1000 / (kBlocks - 1);
-    state.counters["ms_per_block"] = ms_per_block;
-    state.counters["x_line_time"] = ms_per_block / kLineMsPerBlock;
-    std::printf("UART, 100 ms delay: %.1f ms per block = %.4f x the line time of %.1f ms\n",
-                ms_per_block, ms_per_block / kLineMsPerBlock, kLineMsPerBlock);
+    options.paced = paced;
+    std::optional<testing::LineDouble> driver;
+    if (kind.driver) driver.emplace(*kind.driver);
+    const Figures f = Upload(kind.blocks * kBlockSize, options, kind.response_delay,
+                             Clocking::kRealTime, driver ? &*driver : nullptr);
+    Report(state, f, "the upload did not complete");
+    const double ms_per_block = f.programming_s * 1000 / static_cast<double>(kind.blocks - 1);
+    state.SetLabel(kind.name);
+    if (paced) {
+      state.counters["ms_per_block"] = ms_per_block;
+      state.counters["x_line_time"] = ms_per_block / kLineMsPerBlock;
+      std::printf(
+          "%s, %d ms delay: %.1f ms per block = %.4f x the line time of %.1f ms (target <= "
+          "1.03); CPU %.2f %% of the time\n",
+          kind.name, kind.response_delay, ms_per_block, ms_per_block / kLineMsPerBlock,
+          kLineMsPerBlock, 100 * f.cpu_s / f.wall_s);
+    } else {
+      state.counters["blocks_per_s"] = 1000 / ms_per_block;
+      std::printf("%s, %d ms delay: %.0f blocks a second (target >= 200)\n", kind.name,
+                  kind.response_delay, 1000 / ms_per_block);
+    }
   }
 }
-BENCHMARK(BM_UartUpload)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_UploadOverALine)
+    ->DenseRange(0, std::size(kLineKinds) - 1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 // The largest image to a device that answers at once, as a USB device that ignores the baud
 // rate would.

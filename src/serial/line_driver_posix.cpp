@@ -1,9 +1,13 @@
 #include "serial/line_driver_posix.h"
 
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "serial/time_limit_posix.h"
 
 namespace kelvo {
 namespace {
@@ -26,6 +30,21 @@ class SystemDriver : public LineDriver {
 
   void DiscardUnsent(int fd) override { ::tcflush(fd, TCOFLUSH); }
 
+  // tcdrain has no time limit: a USB device that stops reading would hold it for ever.
+  bool Drain(int fd, TimePoint deadline) override {
+    return CallBefore(deadline, [fd] { return ::tcdrain(fd); }) == 0 ||
+           std::chrono::steady_clock::now() < deadline;
+  }
+
+  bool IsCdcAcm(int fd) override {
+    char path[256] = {};
+    if (::ttyname_r(fd, path, sizeof path) != 0) return false;
+    const std::filesystem::path driver = std::filesystem::path("/sys/class/tty") /
+                                         std::filesystem::path(path).filename() / "device/driver";
+    std::error_code error;
+    return std::filesystem::read_symlink(driver, error).filename() == "cdc_acm";
+  }
+
   bool SetRts(int fd, bool raised) override {
     const int rts = TIOCM_RTS;
     return ::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &rts) == 0;
@@ -38,14 +57,6 @@ class SystemDriver : public LineDriver {
   bool SetRs485(int fd, const serial_rs485& config) override {
     serial_rs485 copy = config;
     return ::ioctl(fd, TIOCSRS485, &copy) == 0;
-  }
-
-  bool SetAfterDrain(int fd, const termios& settings) override {
-    int result = 0;
-    do {
-      result = ::tcsetattr(fd, TCSADRAIN, &settings);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
   }
 };
 

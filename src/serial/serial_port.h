@@ -73,9 +73,9 @@ class SerialPort {
   struct NativeDeleter {
     void operator()(Native* native) const;
   };
-  // Waits until the driver reports every written byte gone or the deadline has passed; returns
-  // the count left unsent then, which is dropped.
-  std::size_t AwaitSent(std::chrono::steady_clock::time_point deadline);
+  // Waits until the driver reports the written bytes gone or the deadline has passed; returns
+  // the count of them left unsent then, which is dropped.
+  std::size_t AwaitSent(std::size_t written, std::chrono::steady_clock::time_point deadline);
   // Reads or writes with move until count bytes have moved, the deadline has passed or the
   // line is gone; returns the count moved.
   template <typename Move>

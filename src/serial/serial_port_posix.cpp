@@ -21,7 +21,7 @@ namespace kelvo {
 enum class RtsControl {
   kKernel,       // the driver's RS-485 mode switches it
   kByPort,       // raised before each write and dropped once its bytes have left
-  kUnavailable,  // no modem lines (pseudo-terminals, some adapters): left as the driver has it
+  kUnavailable,  // no modem lines (pseudo-terminals, some adapters) or none to switch (CDC-ACM)
 };
 
 struct SerialPort::Native {
@@ -36,6 +36,9 @@ struct SerialPort::Native {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// How often a queue whose driver overcounts it is looked at.
+constexpr std::chrono::milliseconds kOvercountPoll{2};
 
 PortError ErrorFromErrno(int error) {
   switch (error) {
@@ -90,6 +93,8 @@ RtsControl RaiseRtsOnlyWhileSending(LineDriver& driver, int fd, serial_rs485& pr
     config.delay_rts_after_send = 0;
     if (driver.SetRs485(fd, config)) return RtsControl::kKernel;
   }
+  // A CDC-ACM device keeps RTS as the driver raised it at open, as it does for any terminal.
+  if (driver.IsCdcAcm(fd)) return RtsControl::kUnavailable;
   // Drivers raise RTS at open; it stays down until there is something to send.
   return driver.SetRts(fd, false) ? RtsControl::kByPort : RtsControl::kUnavailable;
 }
@@ -107,10 +112,13 @@ bool SerialPort::Lost() const {
 void SerialPort::Close() {
   if (!native_) return;
   Native& port = *native_;
+  // A USB device that stops reading never lets its bytes go: they are dropped rather than let
+  // hold the close, and with it the end of the transfer, for ever.
+  if (!port.driver->Drain(port.fd, SteadyClock::now() + kCloseDrainLimit)) {
+    port.driver->DiscardUnsent(port.fd);
+  }
+  ::tcsetattr(port.fd, TCSANOW, &port.saved);
   if (port.rts == RtsControl::kKernel) port.driver->SetRs485(port.fd, port.saved_rs485);
-  // A USB adapter reports bytes sent once they are in its own buffer; they still leave at
-  // 9600 baud before the old speed returns.
-  port.driver->SetAfterDrain(port.fd, port.saved);
   ::ioctl(port.fd, TIOCNXCL);
   ::close(port.fd);  // also drops the flock
   native_.reset();
@@ -129,30 +137,48 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
 std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!native_ || bytes.empty()) return 0;
   Native& port = *native_;
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(100 * bytes.size() + 100);
+  const auto start = SteadyClock::now();
+  const auto deadline = start + std::chrono::milliseconds(100 * bytes.size() + 100);
   if (port.rts == RtsControl::kByPort) port.driver->SetRts(port.fd, true);
   const std::size_t written = MoveBytes(bytes.size(), POLLOUT, deadline, [&](std::size_t done) {
     return port.driver->Write(port.fd, bytes.subspan(done));
   });
-  const std::size_t sent = written - std::min(written, AwaitSent(deadline));
-  if (port.rts == RtsControl::kByPort) port.driver->SetRts(port.fd, false);
+  const std::size_t sent = written == 0 ? 0 : written - AwaitSent(written, deadline);
+  if (port.rts == RtsControl::kByPort) {
+    // Some adapters report their buffer empty while its last byte is still on the wire; none
+    // can have sent the bytes sooner than the line allows.
+    const auto line_time =
+        std::chrono::duration_cast<SteadyClock::duration>((written + 1) * kByteTime);
+    std::this_thread::sleep_until(std::min(deadline, start + line_time));
+    port.driver->SetRts(port.fd, false);
+  }
   if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
 }
 
-std::size_t SerialPort::AwaitSent(SteadyClock::time_point deadline) {
+std::size_t SerialPort::AwaitSent(std::size_t written, SteadyClock::time_point deadline) {
   Native& port = *native_;
   for (;;) {
-    const std::size_t unsent = port.driver->Unsent(port.fd);
-    if (unsent == 0) return 0;
+    const std::size_t counted = port.driver->Unsent(port.fd);
+    const std::size_t unsent = std::min(counted, written);
+    if (unsent == 0) break;
     const auto now = SteadyClock::now();
     if (now >= deadline) {
       port.driver->DiscardUnsent(port.fd);
       return unsent;
     }
-    const auto left = std::chrono::duration_cast<SteadyClock::duration>(unsent * kByteTime);
+    // A count larger than the write says the driver counts whole buffers (CDC-ACM), not bytes:
+    // it is no measure of the time left, so the queue is looked at again shortly.
+    const auto left = counted > written
+                          ? kOvercountPoll
+                          : std::chrono::duration_cast<SteadyClock::duration>(unsent * kByteTime);
     std::this_thread::sleep_until(std::min(deadline, now + left));
   }
+  // The count ends where the driver's hardware begins: a UART's FIFO or an adapter's buffer
+  // still holds bytes, which the drain waits for.
+  if (port.driver->Drain(port.fd, deadline)) return 0;
+  port.driver->DiscardUnsent(port.fd);
+  return written;
 }
 
 template <typename Move>

@@ -1,0 +1,173 @@
+// The port's promises (serial_port.h), held against every kind of driver it meets.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "serial/protocol.h"
+#include "serial/serial_port.h"
+#include "simulator/pseudo_terminal.h"
+#include "support/line_doubles.h"
+
+namespace kelvo {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::Driver;
+using testing::LineDouble;
+using SteadyClock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+// Upper bounds allow this many ms for a loaded test machine; the faults they catch are larger.
+constexpr double kLate = 15;
+
+template <typename Duration>
+double Ms(Duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct Personality {
+  const char* name;
+  std::optional<Driver> driver;  // none: the pseudo-terminal itself, as the system drives it
+};
+
+std::string Name(const ::testing::TestParamInfo<Personality>& info) {
+  return info.param.name;
+}
+
+// A port on a pseudo-terminal whose device end the test plays, through the personality's driver.
+struct Line {
+  explicit Line(const Personality& personality) : Line(personality, LineDouble::Options{}) {}
+  Line(const Personality& personality, LineDouble::Options options)
+      : driver(personality.driver ? std::make_unique<LineDouble>(*personality.driver, options)
+                                  : nullptr),
+        port(OpenLoaderPort(terminal.SlavePath(),
+                            driver ? static_cast<LineDriver&>(*driver) : SystemLineDriver())) {}
+  PseudoTerminal terminal;
+  std::unique_ptr<LineDouble> driver;
+  SerialPort port;
+};
+
+class PortContract : public ::testing::TestWithParam<Personality> {
+ protected:
+  bool Paced() const {
+    return GetParam().driver == Driver::kUart16550 || GetParam().driver == Driver::kUsbAdapter;
+  }
+};
+
+// Ten bytes asked for: five come at once and five 6 ms later, then three alone.
+TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame) {
+  Line line(GetParam());
+  ASSERT_TRUE(line.port.IsOpen());
+  Bytes got(10);
+  ASSERT_TRUE(line.terminal.Write(Bytes(5, 0x55)));
+  auto start = SteadyClock::now();
+  std::thread late([&] {
+    std::this_thread::sleep_until(start + milliseconds(6));
+    line.terminal.Write(Bytes(5, 0x55));
+  });
+  EXPECT_EQ(line.port.Read(got), 10u);
+  late.join();
+  EXPECT_LT(Ms(SteadyClock::now() - start), 6 + kLate);
+
+  ASSERT_TRUE(line.terminal.Write(Bytes(3, 0x15)));
+  start = SteadyClock::now();
+  EXPECT_EQ(line.port.Read(got), 3u);
+  const double waited = Ms(SteadyClock::now() - start);
+  EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
+  EXPECT_LT(waited, 11 + kLate);
+}
+
+// A block's write on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver
+// counts; RTS, where the port switches it, covers every bit of it. Times in ms from the call.
+TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem) {
+  Line line(GetParam());
+  ASSERT_TRUE(line.port.IsOpen());
+  const Bytes packet(kDataPacketSize, 0x55);
+  const double line_time = Ms(kDataPacketSize * kByteTime);
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line.port.Write(packet), packet.size());
+  const double returned = Ms(SteadyClock::now() - start);
+  EXPECT_LT(returned, (Paced() ? line_time : 0) + 20 + kLate);
+  if (!line.driver) return;
+
+  const auto departures = line.driver->Departures();
+  const double first_left = Ms(departures.front() - start);
+  const double last_left = Ms(departures.back() - start);
+  EXPECT_GE(returned, last_left) << "returned before the driver had the bytes gone";
+  const auto rts = line.driver->RtsChanges();
+  if (!Paced()) {
+    EXPECT_TRUE(rts.empty()) << "RTS switched where it reaches no transceiver";
+    return;
+  }
+  ASSERT_EQ(rts.size(), 3u);  // dropped at the open, raised and dropped around the write
+  EXPECT_TRUE(rts[1].raised);
+  EXPECT_LE(Ms(rts[1].at - start), first_left - Ms(kByteTime)) << "raised after a byte began";
+  EXPECT_FALSE(rts[2].raised);
+  const double dropped = Ms(rts[2].at - start);
+  EXPECT_GE(dropped, last_left) << "dropped before the last byte had left";
+  EXPECT_GE(dropped, line_time + Ms(kByteTime)) << "dropped within the write's line time";
+  if (GetParam().driver == Driver::kUart16550) {
+    EXPECT_LT(dropped - last_left, 2 + kLate);
+  }
+}
+
+// A USB device that stops reading stays plugged in: its bytes never leave and its driver never
+// drains. The write gives up at its limit, 100 ms a byte and 100 ms, and the close still ends
+// (Halt must give the operator Start back) and leaves the line as it was.
+TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseStillReturns) {
+  Line line(GetParam(), {.stop_after = 1});
+  ASSERT_TRUE(line.port.IsOpen());
+  if (!line.driver) {  // a pseudo-terminal's device stops reading: its buffer fills up
+    const int fd = ::open(line.terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    const std::uint8_t byte = 0x55;
+    while (::write(fd, &byte, 1) == 1) {
+    }
+    ::close(fd);
+  }
+  const Bytes two = {0x04, 0x04};
+  auto start = SteadyClock::now();
+  EXPECT_LT(line.port.Write(two), 2u);
+  const double waited = Ms(SteadyClock::now() - start);
+  EXPECT_GE(waited, 300);
+  EXPECT_LT(waited, 300 + kLate);
+  if (line.driver) {
+    EXPECT_GT(line.driver->Discards(), 0u) << "what did not leave goes out later";
+  }
+
+  start = SteadyClock::now();
+  line.port.Close();
+  EXPECT_LT(Ms(SteadyClock::now() - start), 1000);
+  termios after{};
+  ASSERT_EQ(::tcgetattr(line.terminal.MasterFd(), &after), 0);
+  EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
+      << "the old settings did not return";
+}
+
+TEST_P(PortContract, APortWhoseDeviceVanishesIsLostAndMovesNothingMore) {
+  Line line(GetParam());
+  ASSERT_TRUE(line.port.IsOpen());
+  line.terminal.Close();
+  const auto start = SteadyClock::now();
+  Bytes reply(kPacketReplySize);
+  EXPECT_EQ(line.port.Read(reply), 0u);
+  EXPECT_TRUE(line.port.Lost());
+  EXPECT_EQ(line.port.Write(reply), 0u);
+  EXPECT_LT(Ms(SteadyClock::now() - start), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,
+                         ::testing::Values(Personality{"Uart16550", Driver::kUart16550},
+                                           Personality{"UsbAdapter", Driver::kUsbAdapter},
+                                           Personality{"CdcAcm", Driver::kCdcAcm},
+                                           Personality{"PseudoTerminal", std::nullopt}),
+                         Name);
+
+}  // namespace
+}  // namespace kelvo
