@@ -14,6 +14,7 @@
 #include "serial/serial_port.h"
 #include "simulator/pseudo_terminal.h"
 #include "support/line_doubles.h"
+#include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {
@@ -30,6 +31,11 @@ constexpr double kLate = 15;
 template <typename Duration>
 double Ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The figures measured, for --gtest_output=json.
+void Record(const char* key, double ms) {
+  ::testing::Test::RecordProperty(key, Printf("%.1f", ms));
 }
 
 struct Personality {
@@ -74,7 +80,9 @@ TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame
   });
   EXPECT_EQ(line.port.Read(got), 10u);
   late.join();
-  EXPECT_LT(Ms(SteadyClock::now() - start), 6 + kLate);
+  const double whole = Ms(SteadyClock::now() - start);
+  EXPECT_LT(whole, 6 + kLate);
+  Record("whole_ms", whole);
 
   ASSERT_TRUE(line.terminal.Write(Bytes(3, 0x15)));
   start = SteadyClock::now();
@@ -82,6 +90,7 @@ TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
   EXPECT_LT(waited, 11 + kLate);
+  Record("limit_ms", waited);
 }
 
 // A block's write on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver
@@ -95,6 +104,7 @@ TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem
   EXPECT_EQ(line.port.Write(packet), packet.size());
   const double returned = Ms(SteadyClock::now() - start);
   EXPECT_LT(returned, (Paced() ? line_time : 0) + 20 + kLate);
+  Record("write_ms", returned);
   if (!line.driver) return;
 
   const auto departures = line.driver->Departures();
@@ -116,6 +126,7 @@ TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem
   if (GetParam().driver == Driver::kUart16550) {
     EXPECT_LT(dropped - last_left, 2 + kLate);
   }
+  Record("rts_after_last_stop_bit_ms", dropped - last_left);
 }
 
 // A USB device that stops reading stays plugged in: its bytes never leave and its driver never
@@ -137,13 +148,16 @@ TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseSti
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 300);
   EXPECT_LT(waited, 300 + kLate);
+  Record("give_up_ms", waited);
   if (line.driver) {
     EXPECT_GT(line.driver->Discards(), 0u) << "what did not leave goes out later";
   }
 
   start = SteadyClock::now();
   line.port.Close();
-  EXPECT_LT(Ms(SteadyClock::now() - start), 1000);
+  const double closing = Ms(SteadyClock::now() - start);
+  EXPECT_LT(closing, 1000);
+  Record("close_ms", closing);
   termios after{};
   ASSERT_EQ(::tcgetattr(line.terminal.MasterFd(), &after), 0);
   EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
@@ -159,7 +173,9 @@ TEST_P(PortContract, APortWhoseDeviceVanishesIsLostAndMovesNothingMore) {
   EXPECT_EQ(line.port.Read(reply), 0u);
   EXPECT_TRUE(line.port.Lost());
   EXPECT_EQ(line.port.Write(reply), 0u);
-  EXPECT_LT(Ms(SteadyClock::now() - start), 200);
+  const double noticed = Ms(SteadyClock::now() - start);
+  EXPECT_LT(noticed, 200);
+  Record("lost_ms", noticed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,
