@@ -23,7 +23,10 @@ struct SerialPort::Native {
   // A line error (framing, overrun, break) makes the driver fail every later read and write
   // until it is cleared; cleared here, the next one can succeed. A port that cannot even be
   // asked about its errors has gone.
-  void ClearLineError() { lost = lost || !driver->ClearError(handle); }
+  void ClearLineError() {
+    COMSTAT status{};
+    lost = lost || !driver->ClearError(handle, status);
+  }
 };
 
 namespace {
@@ -129,7 +132,7 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   ::SetupComm(handle, 256, 256);
   DCB settings{};
   settings.DCBlength = sizeof settings;
-  const bool is_serial = ::GetCommState(handle, &settings);
+  const bool is_serial = driver.GetState(handle, settings);
   settings.BaudRate = CBR_9600;
   settings.ByteSize = 8;
   settings.Parity = NOPARITY;

@@ -18,6 +18,9 @@ struct AdapterDriver final : LineDriver {
   std::vector<std::string> calls;
   bool line_error = false;
 
+  BOOL GetState(HANDLE port, DCB& settings) override {
+    return SystemLineDriver().GetState(port, settings);
+  }
   BOOL SetState(HANDLE port, DCB& settings) override {
     calls.push_back("SetCommState RTS " + std::to_string(settings.fRtsControl));
     return settings.fRtsControl != RTS_CONTROL_TOGGLE &&
@@ -39,11 +42,12 @@ struct AdapterDriver final : LineDriver {
     calls.push_back("FlushFileBuffers");
     return SystemLineDriver().Flush(port);
   }
-  BOOL ClearError(HANDLE port) override {
+  BOOL ClearError(HANDLE port, COMSTAT& status) override {
     calls.push_back("ClearCommError");
     line_error = false;
-    return SystemLineDriver().ClearError(port);
+    return SystemLineDriver().ClearError(port, status);
   }
+  BOOL Purge(HANDLE port, DWORD flags) override { return SystemLineDriver().Purge(port, flags); }
 };
 
 // A command the simulator answers at any time; EOT would end its run.
