@@ -1,11 +1,31 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "serial/line_driver_win32.h"
+#include "serial/protocol.h"
 #include "serial/serial_port.h"
 
 namespace kelvo {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A read of k bytes may wait k + 1 ms on an empty line, with the time-outs set at open.
+constexpr std::chrono::milliseconds kShortestReadWait{2};
+
+SteadyClock::duration LineTime(std::size_t bytes) {
+  return std::chrono::duration_cast<SteadyClock::duration>(bytes * kByteTime);
+}
+
+// MinGW's sleep_until sleeps once, in whole milliseconds, and wakes up to 0.9 ms early; the
+// times slept for here are lower bounds.
+void SleepUntil(SteadyClock::time_point at) {
+  for (auto now = SteadyClock::now(); now < at; now = SteadyClock::now()) {
+    std::this_thread::sleep_for(at - now);
+  }
+}
 
 // How RTS comes to be raised only while the port sends.
 enum class RtsControl {
@@ -20,12 +40,43 @@ struct SerialPort::Native {
   bool lost = false;
   RtsControl rts = RtsControl::kUnavailable;
 
-  // A line error (framing, overrun, break) makes the driver fail every later read and write
-  // until it is cleared; cleared here, the next one can succeed. A port that cannot even be
-  // asked about its errors has gone.
+  // Asks the driver what it holds. This also clears a line error (framing, overrun, break),
+  // which makes it fail every later read and write until then. A port that cannot even be asked
+  // has gone.
+  bool Status(COMSTAT& status) {
+    lost = lost || !driver->ClearError(handle, status);
+    return !lost;
+  }
   void ClearLineError() {
     COMSTAT status{};
-    lost = lost || !driver->ClearError(handle, status);
+    Status(status);
+  }
+
+  // How many bytes the next read of the rest may ask for; 0 when the read is over. A reply
+  // trickles in at the line's rate, so all but the last of the rest are given their time first:
+  // a few wake-ups, not one per byte. A read asks for no more than it can wait for before the
+  // deadline, unless they are here already; in the last 2 ms it takes only those, at the deadline.
+  DWORD NextAsk(std::size_t rest, SteadyClock::time_point deadline) {
+    COMSTAT status{};
+    if (!Status(status)) return 0;
+    const std::size_t coming = rest - std::min<std::size_t>(rest, status.cbInQue + 1);
+    if (coming > 0) {
+      SleepUntil(std::min(deadline - kShortestReadWait, SteadyClock::now() + LineTime(coming)));
+      if (!Status(status)) return 0;
+    }
+    const auto left = deadline - SteadyClock::now();
+    if (left <= SteadyClock::duration::zero()) return 0;
+    std::size_t ask = status.cbInQue;
+    if (left < kShortestReadWait) {
+      SleepUntil(deadline);
+      if (!Status(status)) return 0;
+      ask = status.cbInQue;
+    } else {
+      const auto waitable = std::chrono::duration_cast<std::chrono::milliseconds>(left) -
+                            std::chrono::milliseconds(1);
+      ask = std::max<std::size_t>(ask, static_cast<std::size_t>(waitable.count()));
+    }
+    return static_cast<DWORD>(std::min(rest, ask));
   }
 };
 
@@ -79,17 +130,26 @@ void SerialPort::Close() {
   native_.reset();
 }
 
-// The time-outs end the read: at the count asked for, or one millisecond per byte plus one.
+// With the time-outs set at open, Wine's driver ends a read at its whole count or one
+// millisecond per byte plus one, but the standard driver, and USB drivers that copy it, return
+// at once with what is buffered. The read goes on against its own deadline, as on POSIX.
 std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!native_ || buffer.empty()) return 0;
   Native& port = *native_;
-  DWORD got = 0;
-  if (!port.driver->Read(port.handle, buffer.data(), static_cast<DWORD>(buffer.size()), got)) {
-    port.ClearLineError();
-    got = 0;
+  const std::size_t count = buffer.size();
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(count + 1);
+  std::size_t moved = 0;
+  for (auto ask = static_cast<DWORD>(count); ask > 0; ask = port.NextAsk(count - moved, deadline)) {
+    DWORD got = 0;
+    if (!port.driver->Read(port.handle, buffer.data() + moved, ask, got)) {
+      port.ClearLineError();
+      break;
+    }
+    moved += got;
+    if (moved == count) break;
   }
-  if (tap_ && got > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(got));
-  return got;
+  if (tap_ && moved > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(moved));
+  return moved;
 }
 
 // The write time-outs give up at 100 ms per byte plus 100 ms. The flush holds the call until
