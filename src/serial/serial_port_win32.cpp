@@ -51,6 +51,16 @@ struct SerialPort::Native {
     COMSTAT status{};
     Status(status);
   }
+  // Drivers fail reads and writes with these once their USB adapter has been pulled out, and some
+  // still answer ClearCommError then.
+  void Failed(DWORD error) {
+    if (error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND ||
+        error == ERROR_GEN_FAILURE) {
+      lost = true;
+    } else {
+      ClearLineError();
+    }
+  }
 
   // How many bytes the next read of the rest may ask for; 0 when the read is over. A reply
   // trickles in at the line's rate, so all but the last of the rest are given their time first:
@@ -142,7 +152,7 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
   for (auto ask = static_cast<DWORD>(count); ask > 0; ask = port.NextAsk(count - moved, deadline)) {
     DWORD got = 0;
     if (!port.driver->Read(port.handle, buffer.data() + moved, ask, got)) {
-      port.ClearLineError();
+      port.Failed(::GetLastError());
       break;
     }
     moved += got;
@@ -161,7 +171,7 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (port.rts == RtsControl::kByPort) port.driver->Escape(port.handle, SETRTS);
   DWORD sent = 0;
   if (!port.driver->Write(port.handle, bytes.data(), static_cast<DWORD>(bytes.size()), sent)) {
-    port.ClearLineError();
+    port.Failed(::GetLastError());
     sent = 0;
   }
   port.driver->Flush(port.handle);
