@@ -163,19 +163,26 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
 }
 
 // The write time-outs give up at 100 ms per byte plus 100 ms. The flush holds the call until
-// the bytes have left, as the standard driver's write already does and many USB drivers'
-// writes do not.
+// the driver has passed the bytes on, to the UART's FIFO or to the USB adapter, where many USB
+// drivers' writes return at once.
 std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
   if (!native_ || bytes.empty()) return 0;
   Native& port = *native_;
-  if (port.rts == RtsControl::kByPort) port.driver->Escape(port.handle, SETRTS);
+  const auto start = SteadyClock::now();
+  const bool rts_by_hand = port.rts == RtsControl::kByPort;
+  if (rts_by_hand) port.driver->Escape(port.handle, SETRTS);
   DWORD sent = 0;
   if (!port.driver->Write(port.handle, bytes.data(), static_cast<DWORD>(bytes.size()), sent)) {
     port.Failed(::GetLastError());
     sent = 0;
   }
   port.driver->Flush(port.handle);
-  if (port.rts == RtsControl::kByPort) port.driver->Escape(port.handle, CLRRTS);
+  if (rts_by_hand) {
+    // A USB adapter's flush returns once the bytes are in the adapter, and the standard driver's
+    // with up to 16 still in its FIFO: RTS stays up until they can have left, and a byte more.
+    SleepUntil(start + LineTime(sent + 1));
+    port.driver->Escape(port.handle, CLRRTS);
+  }
   if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
 }
