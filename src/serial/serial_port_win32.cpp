@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "serial/line_driver_win32.h"
@@ -39,6 +40,9 @@ struct SerialPort::Native {
   LineDriver* driver = nullptr;
   bool lost = false;
   RtsControl rts = RtsControl::kUnavailable;
+  // Put back on close: the standard driver keeps them for the next program.
+  std::optional<DCB> found_settings;
+  COMMTIMEOUTS found_timeouts{};
 
   // Asks the driver what it holds. This also clears a line error (framing, overrun, break),
   // which makes it fail every later read and write until then. A port that cannot even be asked
@@ -136,7 +140,18 @@ bool SerialPort::Lost() const {
 
 void SerialPort::Close() {
   if (!native_) return;
-  ::CloseHandle(native_->handle);
+  Native& port = *native_;
+  // A USB device that stops reading never takes what is queued, and a flush would wait for it
+  // for ever: the bytes get kCloseDrainLimit to leave, and are dropped then.
+  const auto limit = SteadyClock::now() + kCloseDrainLimit;
+  COMSTAT status{};
+  while (port.Status(status) && status.cbOutQue > 0 && SteadyClock::now() < limit) {
+    SleepUntil(std::min(limit, SteadyClock::now() + LineTime(status.cbOutQue)));
+  }
+  port.driver->Purge(port.handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  if (port.found_settings) port.driver->SetState(port.handle, *port.found_settings);
+  ::SetCommTimeouts(port.handle, &port.found_timeouts);
+  ::CloseHandle(port.handle);
   native_.reset();
 }
 
@@ -210,6 +225,7 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   DCB settings{};
   settings.DCBlength = sizeof settings;
   const bool is_serial = driver.GetState(handle, settings);
+  const DCB found_settings = settings;
   settings.BaudRate = CBR_9600;
   settings.ByteSize = 8;
   settings.Parity = NOPARITY;
@@ -224,8 +240,9 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
     return fail(is_serial ? PortError::kOther : PortError::kNotASerialPort, handle);
   }
 
-  COMMTIMEOUTS timeouts{};
-  ::GetCommTimeouts(handle, &timeouts);
+  COMMTIMEOUTS found_timeouts{};
+  ::GetCommTimeouts(handle, &found_timeouts);
+  COMMTIMEOUTS timeouts = found_timeouts;
   // No pause between bytes ends a read early; the total ends it.
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 1;
@@ -238,6 +255,8 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   port.native_->handle = handle;
   port.native_->driver = &driver;
   port.native_->rts = rts;
+  if (is_serial) port.native_->found_settings = found_settings;
+  port.native_->found_timeouts = found_timeouts;
   return port;
 }
 

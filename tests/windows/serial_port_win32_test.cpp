@@ -167,6 +167,9 @@ struct StrictForm : MemoryForm {
 };
 
 // At 9600 baud through the whole transfer, with the response delay the README gives for a UART.
+// It runs first, as GoogleTest runs plain tests before parameterised ones, on the simulator's
+// first open: the purge of a close reads to the simulator as another open, whose greeting would
+// come before the next open's and could pass for it.
 TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
   const std::string image = (std::filesystem::temp_directory_path() / "kelvo-upload.bin").string();
   {
@@ -179,8 +182,6 @@ TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
   form.SetText(Control::PortCombo, "COM5");
   form.SetText(Control::FileEdit, image);
   form.SetText(Control::ResponseDelayEdit, "100");
-  OpenSession(SystemLineDriver());  // takes what earlier tests left unread
-  std::this_thread::sleep_for(30ms);
   testing::SerialSys driver;
   TransferOutcome outcome{};
   {
