@@ -231,10 +231,16 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   settings.Parity = NOPARITY;
   settings.StopBits = ONESTOPBIT;
   settings.fAbortOnError = TRUE;
+  // The standard driver keeps what the previous program set: flow control or a dropped DTR
+  // would hold the line up, and fNull would drop the blocks' zero bytes.
+  settings.fBinary = TRUE;
+  settings.fNull = FALSE;
   settings.fOutxCtsFlow = FALSE;
+  settings.fOutxDsrFlow = FALSE;
   settings.fDsrSensitivity = FALSE;
   settings.fOutX = FALSE;
   settings.fInX = FALSE;
+  settings.fDtrControl = DTR_CONTROL_ENABLE;
   RtsControl rts = RtsControl::kUnavailable;
   if (!ApplySettings(driver, handle, settings, rts)) {
     return fail(is_serial ? PortError::kOther : PortError::kNotASerialPort, handle);
