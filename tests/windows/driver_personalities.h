@@ -5,11 +5,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "serial/line_driver_win32.h"
+#include "serial/protocol.h"
 
 namespace kelvo::testing {
 
@@ -20,14 +24,34 @@ using SteadyClock = std::chrono::steady_clock;
 // Records what the port asked of it.
 class WineDriver : public LineDriver {
  public:
-  BOOL GetState(HANDLE port, DCB& settings) override;
-  BOOL SetState(HANDLE port, DCB& settings) override;
-  BOOL Escape(HANDLE port, DWORD function) override;
-  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Flush(HANDLE port) override;
-  BOOL ClearError(HANDLE port, COMSTAT& status) override;
-  BOOL Purge(HANDLE port, DWORD flags) override;
+  BOOL GetState(HANDLE port, DCB& settings) override {
+    const BOOL got = wine_.GetState(port, settings);
+    if (got && !found) found = settings;
+    return got;
+  }
+  BOOL SetState(HANDLE port, DCB& settings) override {
+    given.push_back(settings);
+    return wine_.SetState(port, settings);
+  }
+  BOOL Escape(HANDLE port, DWORD function) override {
+    if (!wine_.Escape(port, function)) return FALSE;
+    if (function == SETRTS || function == CLRRTS)
+      rts.push_back({SteadyClock::now(), function == SETRTS});
+    return TRUE;
+  }
+  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
+    return wine_.Read(port, bytes, count, moved);
+  }
+  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
+    return wine_.Write(port, bytes, count, moved);
+  }
+  BOOL Flush(HANDLE port) override {
+    const BOOL flushed_all = wine_.Flush(port);
+    flushed = SteadyClock::now();
+    return flushed_all;
+  }
+  BOOL ClearError(HANDLE port, COMSTAT& status) override { return wine_.ClearError(port, status); }
+  BOOL Purge(HANDLE port, DWORD flags) override { return wine_.Purge(port, flags); }
 
   std::optional<DCB> found;  // what the first GetState handed back
   std::vector<DCB> given;    // every DCB passed to SetState, taken or not
@@ -39,23 +63,72 @@ class WineDriver : public LineDriver {
   SteadyClock::time_point flushed{};  // when the last flush returned
 
  protected:
+  // serial.sys's reads with ReadIntervalTimeout MAXDWORD and total time-outs: at once with what
+  // is buffered; on an empty buffer, as soon as a byte comes, or at the total time-out.
+  BOOL ReadAsSerialSys(HANDLE port, void* bytes, DWORD count, DWORD& moved) {
+    COMMTIMEOUTS timeouts{};
+    ::GetCommTimeouts(port, &timeouts);
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(timeouts.ReadTotalTimeoutMultiplier * count +
+                                                       timeouts.ReadTotalTimeoutConstant);
+    auto* at = static_cast<std::uint8_t*>(bytes);
+    moved = 0;
+    COMSTAT status{};
+    for (;;) {
+      if (!wine_.ClearError(port, status)) return FALSE;
+      if (status.cbInQue > 0 || moved > 0 || SteadyClock::now() >= deadline) break;
+      // Wine returns a read at once only when all it asks for is buffered; its one-byte reads
+      // of 2 ms each wait for the first byte.
+      if (!wine_.Read(port, at, 1, moved)) return FALSE;
+    }
+    DWORD rest = 0;
+    const BOOL read = wine_.Read(port, at + moved, std::min(count - moved, status.cbInQue), rest);
+    moved += rest;
+    return read;
+  }
+
   LineDriver& wine_ = SystemLineDriver();
 };
 
-// serial.sys, the in-box driver of 16550 UARTs: with ReadIntervalTimeout MAXDWORD a read returns
-// at once with what is buffered, and waits for the first byte only on an empty buffer; bytes
-// leave at 9600 baud, and a write and a flush return once the last is in the 16-byte FIFO; it
-// toggles RTS itself; it keeps the DCB between opens, here one that a terminal program left with
-// flow control on and DTR off.
+// serial.sys, the in-box driver of 16550 UARTs: reads as above; bytes leave at 9600 baud, and a
+// write and a flush return once the last is in the 16-byte FIFO; it toggles RTS itself; it keeps
+// the DCB between opens, here one that a terminal program left with flow control on and DTR off.
 class SerialSys : public WineDriver {
  public:
-  BOOL GetState(HANDLE port, DCB& settings) override;
-  BOOL SetState(HANDLE port, DCB& settings) override;
-  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Flush(HANDLE port) override;
+  BOOL GetState(HANDLE port, DCB& settings) override {
+    if (!wine_.GetState(port, settings)) return FALSE;
+    settings.fOutxCtsFlow = TRUE;
+    settings.fOutxDsrFlow = TRUE;
+    settings.fNull = TRUE;
+    settings.fDtrControl = DTR_CONTROL_DISABLE;
+    if (!found) found = settings;
+    return TRUE;
+  }
+  BOOL SetState(HANDLE port, DCB& settings) override {
+    given.push_back(settings);
+    DCB wine = settings;  // which refuses to toggle
+    if (wine.fRtsControl == RTS_CONTROL_TOGGLE) wine.fRtsControl = RTS_CONTROL_ENABLE;
+    return wine_.SetState(port, wine);
+  }
+  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
+    return ReadAsSerialSys(port, bytes, count, moved);
+  }
+  // The simulator takes the bytes at 9600 baud itself, from when Wine has them.
+  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
+    const auto start = SteadyClock::now();
+    if (!wine_.Write(port, bytes, count, moved)) return FALSE;
+    in_fifo_ = start + (std::max(moved, kFifoBytes) - kFifoBytes) * kByteTime;
+    std::this_thread::sleep_until(in_fifo_);
+    return TRUE;
+  }
+  BOOL Flush(HANDLE) override {
+    std::this_thread::sleep_until(in_fifo_);
+    flushed = SteadyClock::now();
+    return TRUE;
+  }
 
  private:
+  static constexpr DWORD kFifoBytes = 16;
   SteadyClock::time_point in_fifo_{};  // when the last write's bytes were all in the FIFO
 };
 
@@ -64,11 +137,29 @@ class SerialSys : public WineDriver {
 // the bytes and a flush about 1 ms after it, while they still leave the adapter at 9600 baud.
 class VendorUsb : public WineDriver {
  public:
-  BOOL SetState(HANDLE port, DCB& settings) override;
-  BOOL Escape(HANDLE port, DWORD function) override;
-  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Flush(HANDLE port) override;
+  BOOL SetState(HANDLE port, DCB& settings) override {
+    given.push_back(settings);
+    if (settings.fRtsControl != RTS_CONTROL_TOGGLE) return wine_.SetState(port, settings);
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  BOOL Escape(HANDLE port, DWORD function) override {
+    if (function != SETRTS && function != CLRRTS) return wine_.Escape(port, function);
+    rts.push_back({SteadyClock::now(), function == SETRTS});
+    return TRUE;
+  }
+  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
+    return ReadAsSerialSys(port, bytes, count, moved);
+  }
+  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
+    written_ = SteadyClock::now();
+    return wine_.Write(port, bytes, count, moved);
+  }
+  BOOL Flush(HANDLE) override {
+    std::this_thread::sleep_until(written_ + std::chrono::milliseconds(1));
+    flushed = SteadyClock::now();
+    return TRUE;
+  }
 
  private:
   SteadyClock::time_point written_{};
@@ -79,9 +170,22 @@ class VendorUsb : public WineDriver {
 // they go anyway, so that a port that waits for them fails its time limit instead of hanging.
 class StalledDevice : public WineDriver {
  public:
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override;
-  BOOL ClearError(HANDLE port, COMSTAT& status) override;
-  BOOL Purge(HANDLE port, DWORD flags) override;
+  BOOL Write(HANDLE, const void*, DWORD count, DWORD& moved) override {
+    queued_ += count;
+    since_ = SteadyClock::now();
+    moved = count;
+    return TRUE;
+  }
+  BOOL ClearError(HANDLE port, COMSTAT& status) override {
+    if (!wine_.ClearError(port, status)) return FALSE;
+    if (SteadyClock::now() - since_ > std::chrono::seconds(3)) queued_ = 0;
+    status.cbOutQue = queued_;
+    return TRUE;
+  }
+  BOOL Purge(HANDLE port, DWORD flags) override {
+    if ((flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0) queued_ = 0;
+    return wine_.Purge(port, flags);
+  }
 
  private:
   DWORD queued_ = 0;
@@ -89,14 +193,32 @@ class StalledDevice : public WineDriver {
 };
 
 // A USB adapter pulled out in the middle of a reply, once it has delivered 64 bytes after the first
-// write: then, as some USB drivers report a surprise removal, reads complete at once with no bytes,
-// ClearCommError fails with ERROR_BAD_COMMAND and writes with ERROR_DEVICE_NOT_CONNECTED.
+// write: then, as some USB drivers report a surprise removal, reads complete at once with no
+// bytes, ClearCommError fails with ERROR_BAD_COMMAND and writes with ERROR_DEVICE_NOT_CONNECTED.
 class UnpluggedDevice : public WineDriver {
  public:
   static constexpr DWORD kDeliveredBeforeRemoval = 64;
-  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override;
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override;
-  BOOL ClearError(HANDLE port, COMSTAT& status) override;
+  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
+    if (!written_) return wine_.Read(port, bytes, count, moved);
+    moved = 0;
+    if (delivered_ == kDeliveredBeforeRemoval) return TRUE;
+    const BOOL read =
+        wine_.Read(port, bytes, std::min(count, kDeliveredBeforeRemoval - delivered_), moved);
+    delivered_ += moved;
+    return read;
+  }
+  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
+    written_ = true;
+    if (delivered_ < kDeliveredBeforeRemoval) return wine_.Write(port, bytes, count, moved);
+    moved = 0;
+    ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return FALSE;
+  }
+  BOOL ClearError(HANDLE port, COMSTAT& status) override {
+    if (delivered_ < kDeliveredBeforeRemoval) return wine_.ClearError(port, status);
+    ::SetLastError(ERROR_BAD_COMMAND);
+    return FALSE;
+  }
 
  private:
   bool written_ = false;
