@@ -10,6 +10,7 @@
 #include "serial/serial_port.h"
 
 namespace kelvo {
+namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -27,6 +28,8 @@ void SleepUntil(SteadyClock::time_point at) {
     std::this_thread::sleep_for(at - now);
   }
 }
+
+}  // namespace
 
 // How RTS comes to be raised only while the port sends.
 enum class RtsControl {
@@ -80,17 +83,15 @@ struct SerialPort::Native {
     }
     const auto left = deadline - SteadyClock::now();
     if (left <= SteadyClock::duration::zero()) return 0;
-    std::size_t ask = status.cbInQue;
     if (left < kShortestReadWait) {
       SleepUntil(deadline);
       if (!Status(status)) return 0;
-      ask = status.cbInQue;
-    } else {
-      const auto waitable = std::chrono::duration_cast<std::chrono::milliseconds>(left) -
-                            std::chrono::milliseconds(1);
-      ask = std::max<std::size_t>(ask, static_cast<std::size_t>(waitable.count()));
+      return static_cast<DWORD>(std::min<std::size_t>(rest, status.cbInQue));
     }
-    return static_cast<DWORD>(std::min(rest, ask));
+    const auto waitable =
+        std::chrono::duration_cast<std::chrono::milliseconds>(left) - std::chrono::milliseconds(1);
+    return static_cast<DWORD>(std::min<std::size_t>(
+        rest, std::max<std::size_t>(status.cbInQue, static_cast<std::size_t>(waitable.count()))));
   }
 };
 
@@ -114,8 +115,7 @@ PortError ErrorFromLastError(DWORD error) {
 
 // On an RS-485 adapter RTS switches the transmitter on, and a device cannot answer while it
 // stays on. Some drivers refuse to toggle it (Wine does, and so do some USB adapters'); rather
-// than refuse the port, the port then raises and drops it around each write, whose bytes have
-// all left when it returns.
+// than refuse the port, the port then raises and drops it around each write.
 bool ApplySettings(LineDriver& driver, HANDLE handle, DCB& settings, RtsControl& rts) {
   settings.fRtsControl = RTS_CONTROL_TOGGLE;
   if (driver.SetState(handle, settings)) {
@@ -249,7 +249,8 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   COMMTIMEOUTS found_timeouts{};
   ::GetCommTimeouts(handle, &found_timeouts);
   COMMTIMEOUTS timeouts = found_timeouts;
-  // No pause between bytes ends a read early; the total ends it.
+  // The standard driver's rule for these: a read takes what is buffered at once, and waits for
+  // up to the total only for a first byte. Wine waits for the whole count; Read copes with both.
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.ReadTotalTimeoutMultiplier = 1;
   timeouts.ReadTotalTimeoutConstant = 1;
