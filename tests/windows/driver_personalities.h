@@ -151,18 +151,12 @@ class VendorUsb : public WineDriver {
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
     return ReadAsSerialSys(port, bytes, count, moved);
   }
-  BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
-    written_ = SteadyClock::now();
-    return wine_.Write(port, bytes, count, moved);
-  }
+  // Called right after the write.
   BOOL Flush(HANDLE) override {
-    std::this_thread::sleep_until(written_ + std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
     flushed = SteadyClock::now();
     return TRUE;
   }
-
- private:
-  SteadyClock::time_point written_{};
 };
 
 // A USB device that has stopped reading: the driver takes a write's bytes and returns, but they
