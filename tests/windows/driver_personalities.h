@@ -92,7 +92,9 @@ class WineDriver : public LineDriver {
 
 // serial.sys, the in-box driver of 16550 UARTs: reads as above; bytes leave at 9600 baud, and a
 // write and a flush return once the last is in the 16-byte FIFO; it toggles RTS itself; it keeps
-// the DCB between opens, here one that a terminal program left with flow control on and DTR off.
+// the DCB between opens, here one that a terminal program left with flow control on and DTR off;
+// with fAbortOnError, a line error (here a framing error as the line settles after the open)
+// fails reads with ERROR_OPERATION_ABORTED until ClearCommError.
 class SerialSys : public WineDriver {
  public:
   BOOL GetState(HANDLE port, DCB& settings) override {
@@ -111,7 +113,14 @@ class SerialSys : public WineDriver {
     return wine_.SetState(port, wine);
   }
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
-    return ReadAsSerialSys(port, bytes, count, moved);
+    if (!line_error_) return ReadAsSerialSys(port, bytes, count, moved);
+    moved = 0;
+    ::SetLastError(ERROR_OPERATION_ABORTED);
+    return FALSE;
+  }
+  BOOL ClearError(HANDLE port, COMSTAT& status) override {
+    line_error_ = false;
+    return wine_.ClearError(port, status);
   }
   // The simulator takes the bytes at 9600 baud itself, from when Wine has them.
   BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
@@ -130,6 +139,7 @@ class SerialSys : public WineDriver {
  private:
   static constexpr DWORD kFifoBytes = 16;
   SteadyClock::time_point in_fifo_{};  // when the last write's bytes were all in the FIFO
+  bool line_error_ = true;
 };
 
 // A USB adapter's vendor driver (FTDI, CP210x, CH340, PL2303): serial.sys's read rules; it refuses

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -184,11 +185,20 @@ TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
   form.SetText(Control::ResponseDelayEdit, "100");
   testing::SerialSys driver;
   TransferOutcome outcome{};
+  std::atomic<bool> ended{false};
+  // An upload that cannot end (one that never reads the greeting) is halted long after a sound
+  // one would have ended.
+  std::thread guard([&] {
+    for (int i = 0; i < 200 && !ended; ++i) std::this_thread::sleep_for(50ms);
+    form.shared.HaltRequested.store(1);
+  });
   {
     Ticker ticker(form.shared.clock);
     outcome =
         RunTransfer(TransferKind::kUploadImage, form, form.shared, {.driver = &driver}).outcome;
   }
+  ended = true;
+  guard.join();
   EXPECT_EQ(outcome, TransferOutcome::kComplete) << form.Log();
   EXPECT_EQ(form.ReadText(Control::ErrorsField), "0");
   EXPECT_EQ(form.Log().find("Incomplete Response"), std::string::npos);
