@@ -105,8 +105,8 @@ for files in "KELVO.DAT KELVO.COPY" "KELVO.COPY KELVO.COPY"; do
   cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: $files changed the file"
 done
 
-echo "The port's calls with a USB adapter's driver in place of Wine's"
-start_sim
+echo "The port's promises on each kind of Windows serial driver, and an upload over serial.sys"
+start_sim --paced
 wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
 stop_sim
 
