@@ -152,6 +152,7 @@ void SerialPort::Close() {
   if (port.found_settings) port.driver->SetState(port.handle, *port.found_settings);
   ::SetCommTimeouts(port.handle, &port.found_timeouts);
   ::CloseHandle(port.handle);
+  ::timeEndPeriod(1);
   native_.reset();
 }
 
@@ -258,6 +259,8 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   timeouts.WriteTotalTimeoutConstant = 100;
   if (!::SetCommTimeouts(handle, &timeouts)) return fail(PortError::kOther, handle);
 
+  // Windows rounds sleeps up to its 15.6 ms tick, which would carry a read far past its deadline.
+  ::timeBeginPeriod(1);
   port.native_.reset(new SerialPort::Native);
   port.native_->handle = handle;
   port.native_->driver = &driver;
