@@ -20,6 +20,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/protocol.h"
@@ -419,9 +420,20 @@ void Playback(Random& random, Run& run, const std::filesystem::path& folder) {
   run.Expect(run.outcome == expected, std::string("ended ") +
                                           kOutcomeNames[static_cast<int>(run.outcome)] + ", not " +
                                           kOutcomeNames[static_cast<int>(expected)]);
-  Bytes received;
-  for (const ReceivedFrame& frame : bench.device.Frames())
-    received.insert(received.end(), frame.bytes.begin(), frame.bytes.end());
+  const auto device_got = [&] {
+    Bytes bytes;
+    for (const ReceivedFrame& frame : bench.device.Frames())
+      bytes.insert(bytes.end(), frame.bytes.begin(), frame.bytes.end());
+    return bytes;
+  };
+  // The device takes the last bursts on a thread of its own, which the playback's fast clock
+  // does not wait for: on a loaded machine they may still be on their way.
+  Bytes received = device_got();
+  const bool all_sent = expected == TransferOutcome::kComplete && run.fault != kHangUp;
+  for (int i = 0; i < 200 && all_sent && received.size() < script.bytes.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    received = device_got();
+  }
   if (run.fault == kHangUp) {
     // The device hangs up at the first burst; the writes after it fail once the line is gone.
     // A burst sent before the device has seen the port open is taken all the same.

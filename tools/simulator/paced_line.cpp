@@ -110,8 +110,8 @@ void PacedLine::ReadFromProgram(TimePoint now) {
       continue;
     }
     // Anything the program sends proves it has read the last reply, which would be lost
-    // if the line went down before.
-    if (session_ && faults_.HangUpDue()) {
+    // if the line went down before; once the open is seen, the greeting need not have gone.
+    if ((session_ || open_pending_) && faults_.HangUpDue()) {
       HangUp();
       return;
     }
