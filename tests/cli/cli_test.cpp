@@ -196,7 +196,6 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
   EXPECT_EQ(table[2], refusing.PortPath());
 }
 
-// Ctrl-C halts every port's transfer, however far each has come.
 TEST_F(CliTest, CtrlCHaltsEveryPort) {
   const SimulatorOptions refuses_all{.refuse_block = 1, .refuse_times = 1000000};
   ZarqSimulator a(refuses_all), b(refuses_all), c(refuses_all);

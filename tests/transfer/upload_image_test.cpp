@@ -95,7 +95,6 @@ struct WatchedForm : MemoryForm {
   std::function<void(const std::string&)> watch;
 };
 
-// One upload through the whole transfer against the simulator.
 struct UploadRun {
   explicit UploadRun(const Bytes& image, SimulatorOptions options = {},
                      const std::string& device_type = "ZARQ 40 - 580",

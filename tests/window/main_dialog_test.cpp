@@ -49,7 +49,6 @@ class OpenedUrls : public QObject {
   void Open(const QUrl& url) { urls << url; }
 };
 
-// The window is shown and active, as it is after a dialog or menu over it closes.
 class MainDialogTest : public testing::InEmptyFolder {
  protected:
   MainDialogTest() { testing::ShowAndActivate(dialog_); }
