@@ -26,9 +26,8 @@ TEST(PortList, ListsRealPortsByTheNamesKelvoTakesWithUsbDescriptions) {
   };
   const auto usb = [&](const std::string& device, const std::vector<std::string>& values) {
     const char* names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::size_t i = 0; i < values.size(); ++i)
       if (!values[i].empty()) std::ofstream(devices / device / names[i]) << values[i] << "\n";
-    }
   };
   tty("tty0", "");
   tty("ptmx", "");

@@ -12,7 +12,6 @@
 #include <tuple>
 
 #include "settings/replace_file.h"
-#include "support/read_only.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
 
@@ -41,6 +40,11 @@ std::string TextsOf(MemoryForm& form) {
   for (const Control control : kKept)
     texts.append(texts.empty() ? "" : "|").append(form.ReadText(control));
   return texts;
+}
+
+// In a child process: root, who ignores file permissions, becomes an ordinary user.
+void BecomeOrdinaryUser() {
+  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
 }
 
 class SettingsFile : public ::testing::Test {
@@ -85,7 +89,7 @@ TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
   EXPECT_EQ(TextsOf(loaded), "USB0|a.bin|0x2100|ZARQX|4464");
 }
 
-// Each save here fails, as the user the tests run as; a file that may not be written still loads.
+// Each save here fails for an ordinary user; a file that may not be written still loads.
 TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
   struct Case {
     const char* what;
@@ -104,9 +108,8 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       std::ofstream(path_, std::ios::binary) << kExampleFile;
       fs::permissions(path_, c.mode);
     }
-    // As an ordinary user when the tests run as root, who ignores file permissions.
     const auto load_and_save = [&] {
-      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
+      BecomeOrdinaryUser();
       ::signal(SIGXFSZ, SIG_IGN);
       rlimit before{};
       ::getrlimit(RLIMIT_FSIZE, &before);
@@ -149,12 +152,20 @@ TEST_F(SettingsFile, ReplacingRewritesInPlaceWhereTheFolderTakesNoNewFile) {
   const fs::path empty = dir_ / "empty";
   fs::create_directory(empty);
   std::ofstream(path_) << "old bytes";
-  const testing::ReadOnly read_only(dir_), no_file(empty);
-  ASSERT_TRUE(read_only.Holds() && no_file.Holds());
-  const std::vector<std::uint8_t> bytes = {'n', 'e', 'w'};
-  EXPECT_EQ(ReplaceFileContents(path_.string(), bytes), "");
+  fs::permissions(path_, fs::perms::all);
+  for (const fs::path& folder : {dir_, empty})
+    fs::permissions(folder, fs::perms::owner_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  const auto replace = [&] {
+    BecomeOrdinaryUser();
+    const std::vector<std::uint8_t> bytes = {'n', 'e', 'w'};
+    std::fprintf(stderr, "[%s|%s]", ReplaceFileContents(path_.string(), bytes).c_str(),
+                 ReplaceFileContents((empty / "KELVO.DAT").string(), bytes).c_str());
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(replace(), ::testing::ExitedWithCode(0), "^\\[\\|.+\\]$");
+  fs::permissions(dir_, fs::perms::all);
   EXPECT_EQ(FileContents(path_), "new");
-  EXPECT_NE(ReplaceFileContents((empty / "KELVO.DAT").string(), bytes), "");
   EXPECT_TRUE(fs::is_empty(empty));
 }
 

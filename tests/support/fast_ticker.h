@@ -13,11 +13,18 @@ namespace kelvo::testing {
 // while every poll step, delay and read still happens in its order.
 class FastTicker {
  public:
-  explicit FastTicker(Clock& clock);
-  ~FastTicker();
+  explicit FastTicker(Clock& clock)
+      : thread_([this, &clock] {
+          while (!stop_.load()) {
+            if (clock.AwaitSleeper(std::chrono::milliseconds(5))) clock.Tick();
+          }
+        }) {}
+  ~FastTicker() {
+    stop_.store(true);
+    thread_.join();
+  }
 
  private:
-  Clock& clock_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -29,12 +36,29 @@ class FastTicker {
 class PhasedTicker {
  public:
   using Phase = std::function<std::chrono::milliseconds(int wait)>;
-  PhasedTicker(Clock& clock, Phase phase);
-  ~PhasedTicker();
+  PhasedTicker(Clock& clock, Phase phase)
+      : thread_([this, &clock, phase = std::move(phase)] {
+          using SteadyClock = std::chrono::steady_clock;
+          constexpr std::chrono::milliseconds kPeriod(Clock::kTickMs);
+          SteadyClock::time_point last_tick{};
+          int waits = 0;
+          while (!stop_.load()) {
+            if (!clock.AwaitSleeper(std::chrono::milliseconds(5))) continue;
+            const auto now = SteadyClock::now();
+            // A wait that follows a tick within a period goes on with the running timer.
+            const auto next =
+                now - last_tick >= kPeriod ? now + phase(waits++) : last_tick + kPeriod;
+            std::this_thread::sleep_until(next);
+            clock.Tick();
+            last_tick = next;
+          }
+        }) {}
+  ~PhasedTicker() {
+    stop_.store(true);
+    thread_.join();
+  }
 
  private:
-  Clock& clock_;
-  const Phase phase_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,8 +15,14 @@ namespace kelvo::testing {
 // everything in it when the object goes.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& prefix);
-  ~TempFolder();
+  explicit TempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
@@ -23,8 +33,16 @@ class TempFolder {
 };
 
 // All the bytes of the file at path; none when it cannot be read.
-std::string FileContents(const std::filesystem::path& path);
+inline std::string FileContents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
-void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+inline void WriteFileBytes(const std::filesystem::path& path,
+                           const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
 
 }  // namespace kelvo::testing

@@ -121,10 +121,15 @@ TEST(ReadImageRecords, RefusesAMalformedFileWithItsLineAndWhy) {
 // it is read into memory.
 TEST(ReadImageFile, ReadsByTheExtensionAndRefusesAFileOver64MiB) {
   const testing::TempFolder folder("kelvo-records");
-  const std::filesystem::path hex = folder.Path() / "app.HEX", huge = folder.Path() / "huge.srec";
+  const std::filesystem::path hex = folder.Path() / "app.HEX";
   std::ofstream(hex) << HexRecord(4, 0, {0, 2}) + "\n" + HexRecord(0, 0, {7}) + "\n" +
                             HexRecord(1, 0, {});
   EXPECT_EQ(ReadImageFile(hex.string()).image, Bytes{7});
+  for (const char* name : {"app.Srec", "app.s19", "app.S28", "app.s37"}) {
+    std::ofstream(folder.Path() / name) << SRecord('3', 0x20000, {7}) + "\n" + SRecord('7', 0, {});
+    EXPECT_EQ(ReadImageFile((folder.Path() / name).string()).image, Bytes{7}) << name;
+  }
+  const std::filesystem::path huge = folder.Path() / "huge.srec";
   testing::WriteFileBytes(huge, {});
   std::filesystem::resize_file(huge, kLargestImageFile + 1);
   const ImageResult read = ReadImageFile(huge.string());

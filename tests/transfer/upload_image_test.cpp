@@ -95,7 +95,6 @@ struct WatchedForm : MemoryForm {
   std::function<void(const std::string&)> watch;
 };
 
-// One upload through the whole transfer against the simulator.
 struct UploadRun {
   explicit UploadRun(const Bytes& image, SimulatorOptions options = {},
                      const std::string& device_type = "ZARQ 40 - 580",
@@ -222,15 +221,18 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
     std::string device_type = "ZARQX";
     std::string start_address = "0x2000";
     Bytes image = Pattern(4 * kBlockSize);
+    std::string suffix = "";  // of the image file's name
     // The texts at which Halt is pressed, the image file breaks, the device hangs up.
     std::optional<std::string> halt_on{}, break_on{}, stop_on{};
-    Lines body{}, wire{};  // "{port}" stands for the port's path
+    Lines body{}, wire{};  // "{port}" and "{file}" stand for the port's and the file's paths
   };
   const std::string other = "ZARQ 40 - 580";
   const std::string odd_address =
       "Initializing Address . . . This version of Kelvo does not recognize addresses other "
       "than 0x2000";
   const std::string lost = "Lost the port {port}. Aborting Programming";
+  std::string records = testing::SRecordsOf(Pattern(4 * kBlockSize));
+  records.insert(records.find("\r\nS3", records.find("\r\nS3") + 1) + 2, "S3G");
   const Case cases[] = {
       {.halt_on = "NAK detected", .body = {kNakLine}},  // halted after the NAK
       {.options = {.babble = true},                     // data stream at the start
@@ -272,6 +274,9 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
       {.image = Pattern(917505),  // image beyond the address range
        .body = {"Image of 917505 bytes is larger than the 917504 bytes the device can take. "
                 "Aborting Programming"}},
+      {.image = Bytes(records.begin(), records.end()),  // a malformed record file
+       .suffix = ".srec",
+       .body = {"{file} line 3: 'G' at column 3 is not a hex digit. Aborting Programming"}},
       // Less than one erase region: the erase line stands alone.
       {.device_type = other,  // image unreadable halfway
        .break_on = "2 / 4",
@@ -289,7 +294,7 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
 
   for (const Case& c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases));
-    UploadRun run(c.image, c.options, c.device_type, c.start_address);
+    UploadRun run(c.image, c.options, c.device_type, c.start_address, c.suffix);
     run.form.watch = [&](const std::string& text) {
       if (c.halt_on == text) run.shared.HaltRequested.store(1);
       if (c.stop_on == text) run.sim.Stop();
@@ -304,35 +309,11 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
       }
     };
     EXPECT_EQ(run.Run(), c.halt_on ? TransferOutcome::kHalted : TransferOutcome::kFailed);
-    EXPECT_EQ(Body(std::regex_replace(run.form.Log(), std::regex(run.sim.PortPath()), "{port}")),
-              Text({c.body}));
+    const std::string log =
+        std::regex_replace(run.form.Log(), std::regex(run.sim.PortPath()), "{port}");
+    EXPECT_EQ(Body(std::regex_replace(log, std::regex(run.image_path), "{file}")), Text({c.body}));
     EXPECT_EQ(Wire(run.sim.Frames()), c.wire);
   }
-}
-
-// An S-record file that leaves out a gap from the middle of block 3 to the end of block 6: the
-// device's memory holds 0xFF there, block 3 goes with its 0xFF and blocks 4 to 6 are skipped.
-TEST(UploadImage, ARecordFileLoadsTheImageWithFFInTheGap) {
-  Bytes image = Pattern(9 * kBlockSize + 64);
-  std::fill(image.begin() + 2 * kBlockSize + 48, image.begin() + 6 * kBlockSize, 0xFF);
-  const std::string text = testing::SRecordsOf(image);
-  UploadRun run(Bytes(text.begin(), text.end()), {}, "ZARQX", "0x2000", ".S37");
-  ASSERT_EQ(run.Run(), TransferOutcome::kComplete) << run.form.Log();
-  image.resize(10 * kBlockSize, 0xFF);
-  EXPECT_EQ(run.Loaded(image.size()), image);
-  EXPECT_NE(run.form.Log().find("3 Unused Blocks Skipped"), std::string::npos);
-}
-
-// The error names the file and line, before anything is sent.
-TEST(UploadImage, AMalformedRecordFileSaysWhereAndSendsNothing) {
-  std::string text = testing::SRecordsOf(Pattern(4 * kBlockSize));
-  text.insert(text.find("\r\nS3", text.find("\r\nS3") + 1) + 2, "S3G");
-  UploadRun run(Bytes(text.begin(), text.end()), {}, "ZARQX", "0x2000", ".srec");
-  ASSERT_EQ(run.Run(), TransferOutcome::kFailed);
-  EXPECT_EQ(Body(run.form.Log()),
-            Text({{run.image_path + " line 3: 'G' at column 3 is not a hex digit. "
-                                    "Aborting Programming"}}));
-  EXPECT_EQ(Wire(run.sim.Frames()), Lines{});
 }
 
 }  // namespace
