@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "transfer/image_records.h"
 #include "transfer/input_file.h"
@@ -10,18 +11,25 @@ namespace kelvo {
 
 enum class ImageFormat { kRaw, kIntelHex, kSRecords };
 
-// By the name's extension in any letter case: .hex is Intel HEX; .srec, .s19, .s28 and .s37 are
-// S-records; anything else is a raw image.
+// By the name's extension in any letter case: the names that Intel HEX and S-record files go
+// by (.hex, .ihx, .srec, .s19, .mot, ...); anything else is a raw image.
 ImageFormat ImageFormatOf(const std::string& path);
 
 // Far more than the largest image takes in either format, yet a bound on the memory a stray
 // file can claim.
 inline constexpr std::uint64_t kLargestImageFile = std::uint64_t{64} << 20;
 
-// The whole image an upload of the open file sends: its bytes as they are, or decoded from its
-// records.
-ImageResult ReadImageFile(InputFile& file, ImageFormat format);
-// The same for the file at path, opened and closed again.
+// The open file's bytes as they are now, an upload's snapshot: later changes to the file (a
+// build writing a new image meanwhile) change nothing that is sent. Reads at most one byte
+// past kLargestImageFile. Returns why it could not be had ("fw.bin is empty"), or "".
+std::string ReadWholeFile(InputFile& file, const std::string& path,
+                          std::vector<std::uint8_t>& bytes);
+
+// The image an upload sends from a file's bytes: as they are, or decoded from its records. A
+// raw image whose first line is a record is refused: record text must not go out as bytes.
+ImageResult DecodeImage(std::vector<std::uint8_t> bytes, ImageFormat format);
+
+// Both, for the file at path.
 ImageResult ReadImageFile(const std::string& path);
 
 }  // namespace kelvo

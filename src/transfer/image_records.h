@@ -21,4 +21,8 @@ struct ImageResult {
 ImageResult ReadIntelHex(std::string_view text);
 ImageResult ReadSRecords(std::string_view text);
 
+// True for one whole record line of the format, checksum and all (its line end left off).
+bool IsIntelHexRecord(std::string_view line);
+bool IsSRecord(std::string_view line);
+
 }  // namespace kelvo

@@ -8,18 +8,39 @@
 
 namespace kelvo {
 
+std::string FileFailureCause(FileError error, const std::string& path) {
+  switch (error) {
+    case FileError::kNone:
+      return "";
+    case FileError::kNoSuchFile:
+      return "no such file: " + path;
+    case FileError::kFolder:
+      return path + " is a folder";
+    case FileError::kNotAFile:
+      return path + " is not a file";
+    case FileError::kPermissionDenied:
+      return "permission denied on " + path;
+    case FileError::kInUse:
+      return path + " is being written by another program";
+    case FileError::kOther:
+      break;
+  }
+  return path + " could not be opened";
+}
+
 InputFile::~InputFile() {
   Close();
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), failed_(other.failed_) {}
+    : fd_(std::exchange(other.fd_, -1)), failed_(other.failed_), error_(other.error_) {}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
     failed_ = other.failed_;
+    error_ = other.error_;
   }
   return *this;
 }

@@ -22,7 +22,8 @@ constexpr std::size_t kTypeLength[] = {0, 0, 2, 4, 2, 4};
 // The record in bytes: count, address high and low, type, data, checksum.
 class HexRecordReader {
  public:
-  std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
+  // Why the line is no well-formed record with a right checksum, or "".
+  std::string Check(std::string_view record) {
     if (std::string error = HexBytes(record.substr(1), 2, bytes_); !error.empty()) return error;
     if (bytes_.size() < 5) return "the record is too short for a count, an address and a type";
     const std::size_t count = bytes_[0];
@@ -43,6 +44,13 @@ class HexRecordReader {
       return Printf("a type %02X record holds %zu data bytes, this one %zu", type,
                     kTypeLength[type], count);
     }
+    return "";
+  }
+
+  std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
+    if (std::string error = Check(record); !error.empty()) return error;
+    const std::size_t count = bytes_[0];
+    const unsigned type = bytes_[3];
     const std::span<const std::uint8_t> data(bytes_.data() + 4, count);
     const std::size_t offset = bytes_[1] << 8 | bytes_[2];
     const std::uint64_t value = count == 2 ? data[0] << 8 | data[1] : 0;
@@ -81,6 +89,10 @@ class HexRecordReader {
 };
 
 }  // namespace
+
+bool IsIntelHexRecord(std::string_view line) {
+  return line.starts_with(':') && HexRecordReader().Check(line).empty();
+}
 
 ImageResult ReadIntelHex(std::string_view text) {
   HexRecordReader reader;

@@ -9,8 +9,12 @@
 namespace kelvo {
 namespace {
 
-std::string_view WithoutTrailingBlanks(std::string_view line) {
-  const std::size_t end = line.find_last_not_of(" \t\r");
+// DOS-era tools end a file with Ctrl-Z, and some pad it out with NULs to a whole sector.
+constexpr std::string_view kPadding("\0\x1A", 2);
+
+std::string_view WithoutPadding(std::string_view line) {
+  line.remove_prefix(std::min(line.size(), line.find_first_not_of(kPadding)));
+  const std::size_t end = line.find_last_not_of(std::string(" \t\r") + std::string(kPadding));
   return end == std::string_view::npos ? std::string_view() : line.substr(0, end + 1);
 }
 
@@ -35,6 +39,7 @@ std::string HexBytes(std::string_view digits, std::size_t column,
 }
 
 ImageResult ReadRecords(std::string_view text, const RecordFormat& format) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 editor's mark
   ImageBuilder image;
   ImageResult read;
   std::size_t end_line = 0;
@@ -48,7 +53,7 @@ ImageResult ReadRecords(std::string_view text, const RecordFormat& format) {
   for (std::size_t start = 0; start <= text.size();) {
     ++number;
     const std::size_t stop = std::min(text.find('\n', start), text.size());
-    const std::string_view line = WithoutTrailingBlanks(text.substr(start, stop - start));
+    const std::string_view line = WithoutPadding(text.substr(start, stop - start));
     start = stop + 1;
     if (line.empty()) continue;
     if (end_line != 0)

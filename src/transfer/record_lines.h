@@ -21,8 +21,8 @@ struct RecordFormat {
   std::function<std::string(std::string_view record, ImageBuilder& image, bool& end)> take;
 };
 
-// Walks the lines (LF or CR LF; blank lines and trailing blanks are passed over) to the end
-// record, and stops at the first error with its line.
+// Walks the lines (LF or CR LF; blank lines, trailing blanks, a byte-order mark and Ctrl-Z or
+// NUL padding are passed over) to the end record, and stops at the first error with its line.
 ImageResult ReadRecords(std::string_view text, const RecordFormat& format);
 
 // The bytes that hex digits stand for, two digits a byte; column (from 1) is where digits starts

@@ -13,7 +13,8 @@ constexpr std::size_t kAddressLength[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 // The record after "Sn" in bytes: count, address, data, checksum.
 class SRecordReader {
  public:
-  std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
+  // Why the line is no well-formed record with a right checksum, or "".
+  std::string Check(std::string_view record) {
     if (record.size() < 2) return "the record has no type after its 'S'";
     const char type = record[1];
     if (type < '0' || type > '9' || kAddressLength[type - '0'] == 0) {
@@ -38,6 +39,14 @@ class SRecordReader {
       return Printf("the checksum is %02X, the record's bytes call for %02X", bytes_.back(),
                     wanted);
     }
+    return "";
+  }
+
+  std::string Take(std::string_view record, ImageBuilder& image, bool& end) {
+    if (std::string error = Check(record); !error.empty()) return error;
+    const char type = record[1];
+    const std::size_t count = bytes_[0];
+    const std::size_t address_length = kAddressLength[type - '0'];
     const auto address_bytes = std::span(bytes_).subspan(1, address_length);
     const std::uint64_t address =
         std::accumulate(address_bytes.begin(), address_bytes.end(), std::uint64_t{0},
@@ -65,6 +74,10 @@ class SRecordReader {
 };
 
 }  // namespace
+
+bool IsSRecord(std::string_view line) {
+  return line.starts_with('S') && SRecordReader().Check(line).empty();
+}
 
 ImageResult ReadSRecords(std::string_view text) {
   SRecordReader reader;

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "transfer/file_extension.h"
 #include "transfer/image_file.h"
@@ -23,20 +24,14 @@ namespace {
 
 // A file of records is decoded whole before anything is sent, so that a malformed one leaves the
 // device as it was.
-TransferOutcome Upload(TransferContext& context) {
-  const ImageFormat format = ImageFormatOf(context.FilePath);
-  if (format == ImageFormat::kRaw) {
-    ImageSource source(context.file);
-    return UploadImage(context, source);
-  }
-  ImageResult read = ReadImageFile(context.file, format);
+TransferOutcome Upload(TransferContext& context, std::vector<std::uint8_t> bytes) {
+  const ImageResult read = DecodeImage(std::move(bytes), ImageFormatOf(context.FilePath));
   if (!read.Ok()) {
     const std::string where = read.line == 0 ? "" : Printf(" line %zu", read.line);
     context.form.LogLine(context.FilePath + where + ": " + read.error + ". Aborting Programming");
     return TransferOutcome::kFailed;
   }
-  ImageSource source(std::move(read.image));
-  return UploadImage(context, source);
+  return UploadImage(context, read.image);
 }
 
 }  // namespace
@@ -77,13 +72,20 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
     port.SetTap(hooks.tap);
     form.LogAppend("Opening File " + file_path + " . . . ");
     InputFile file = InputFile::Open(file_path);
-    if (!file.IsOpen()) {
+    std::string cause = FileFailureCause(file.Error(), file_path);
+    std::vector<std::uint8_t> image;
+    if (cause.empty() && kind == TransferKind::kUploadImage) {
+      cause = ReadWholeFile(file, file_path, image);
+    }
+    if (!cause.empty()) {
       form.LogLine("Failed");
+      form.LogLine(cause);
     } else {
       form.LogLine("Opened");
       TransferContext context{form,        shared,    port,      file,
                               device_type, port_name, file_path, start_address};
-      result.outcome = kind == TransferKind::kUploadImage ? Upload(context) : RunScript(context);
+      result.outcome = kind == TransferKind::kUploadImage ? Upload(context, std::move(image))
+                                                          : RunScript(context);
     }
     file.Close();
     form.LogLine("Closing Port");

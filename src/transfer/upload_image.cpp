@@ -29,8 +29,8 @@ using Exit = std::optional<TransferOutcome>;
 
 class Upload {
  public:
-  Upload(TransferContext& context, ImageSource& image)
-      : context_(context), form_(context.form), image_(image), image_size_(image.Size()) {}
+  Upload(TransferContext& context, std::span<const std::uint8_t> image)
+      : context_(context), form_(context.form), image_(image), image_size_(image.size()) {}
 
   TransferOutcome Run() {
     if (!ImageFits()) return TransferOutcome::kFailed;
@@ -45,8 +45,6 @@ class Upload {
   }
 
  private:
-  enum class ImageRead { kBlock, kEnd, kError };
-
   Exit HaltCheck() const {
     return context_.HaltRequested() ? Exit(TransferOutcome::kHalted) : std::nullopt;
   }
@@ -131,8 +129,7 @@ class Upload {
     // A final part shorter than a block is padded and sent, so it counts as a block.
     BlockTotal = static_cast<std::uint16_t>((image_size_ + kBlockSize - 1) / kBlockSize);
     form_.SetText(Control::ErrorsField, Printf("%d", ErrorCount));
-    ImageRead read = ReadBlock();
-    while (read == ImageRead::kBlock) {
+    while (ReadBlock()) {
       ShowBlock();
       if (IsBlank(BlockBuffer)) {
         ++SkippedCount;
@@ -142,29 +139,20 @@ class Upload {
         if (Exit exit = SendUntilAccepted()) return exit;
       }
       LoadAddress = static_cast<std::uint16_t>(LoadAddress + kAddressUnitsPerBlock);
-      read = ReadBlock();
       if (Exit exit = HaltCheck()) return exit;
-    }
-    if (read == ImageRead::kError) {
-      // Ending as if the image were complete would leave a truncated image in the device.
-      form_.LogLine(Printf("Error reading the image file after block %d / %d. Aborting Programming",
-                           BlockNumber, BlockTotal));
-      return TransferOutcome::kFailed;
     }
     return std::nullopt;
   }
 
-  // A short final part is padded with 0xFF, which the erased flash holds already. The image
-  // is what the file held at the start: bytes added since would run past the address range
-  // that was checked.
-  ImageRead ReadBlock() {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, image_left_));
-    const std::size_t count = image_.Read(std::span(BlockBuffer).first(want));
-    image_left_ -= count;
-    if (image_.Failed()) return ImageRead::kError;
-    if (count == 0) return ImageRead::kEnd;
+  // A short final part is padded with 0xFF, which the erased flash holds already. False once
+  // the image has ended.
+  bool ReadBlock() {
+    const std::size_t count = std::min(kBlockSize, image_.size() - read_);
+    if (count == 0) return false;
+    std::copy_n(image_.begin() + static_cast<std::ptrdiff_t>(read_), count, BlockBuffer.begin());
     std::fill(BlockBuffer.begin() + static_cast<std::ptrdiff_t>(count), BlockBuffer.end(), 0xFF);
-    return ImageRead::kBlock;
+    read_ += count;
+    return true;
   }
 
   void ShowBlock() {
@@ -222,9 +210,9 @@ class Upload {
 
   TransferContext& context_;
   ControlPointers& form_;
-  ImageSource& image_;
+  const std::span<const std::uint8_t> image_;
   const std::uint64_t image_size_;
-  std::uint64_t image_left_ = image_size_;  // bytes of the image not read yet
+  std::size_t read_ = 0;  // bytes of the image read so far
 
   std::uint16_t LoadAddress = kFirstLoadAddress;  // units of 16 bytes
   bool HandshakeDone = false;
@@ -240,7 +228,7 @@ class Upload {
 
 }  // namespace
 
-TransferOutcome UploadImage(TransferContext& context, ImageSource& image) {
+TransferOutcome UploadImage(TransferContext& context, std::span<const std::uint8_t> image) {
   return Upload(context, image).Run();
 }
 

@@ -117,24 +117,36 @@ TEST(ReadImageRecords, RefusesAMalformedFileWithItsLineAndWhy) {
   }
 }
 
-// The reader goes by the extension, in any case; a file larger than any image is refused before
-// it is read into memory.
-TEST(ReadImageFile, ReadsByTheExtensionAndRefusesAFileOver64MiB) {
+// The reader goes by the extension, in any case, and passes over a byte-order mark and Ctrl-Z
+// and NUL padding; records under any other name are refused, never taken for raw bytes; a file
+// larger than any image is refused before it is read into memory.
+TEST(ReadImageFile, ReadsByTheNameRefusesRecordsUnderAnyOtherAndFilesOver64MiB) {
   const testing::TempFolder folder("kelvo-records");
-  const std::filesystem::path hex = folder.Path() / "app.HEX";
-  std::ofstream(hex) << HexRecord(4, 0, {0, 2}) + "\n" + HexRecord(0, 0, {7}) + "\n" +
-                            HexRecord(1, 0, {});
-  EXPECT_EQ(ReadImageFile(hex.string()).image, Bytes{7});
-  for (const char* name : {"app.Srec", "app.s19", "app.S28", "app.s37"}) {
-    std::ofstream(folder.Path() / name) << SRecord('3', 0x20000, {7}) + "\n" + SRecord('7', 0, {});
-    EXPECT_EQ(ReadImageFile((folder.Path() / name).string()).image, Bytes{7}) << name;
-  }
+  const std::string hex = "\xEF\xBB\xBF" + HexRecord(4, 0, {0, 2}) + "\n" + HexRecord(0, 0, {7}) +
+                          "\n" + HexRecord(1, 0, {}) + "\r\n\x1A" + std::string(60, '\0');
+  const std::string srec = SRecord('3', 0x20000, {7}) + "\n" + SRecord('7', 0, {}) + "\x1A";
+  const auto read = [&](const std::string& name, const std::string& text) {
+    std::ofstream(folder.Path() / name, std::ios::binary) << text;
+    return ReadImageFile((folder.Path() / name).string());
+  };
+  for (const char* name : {"a.HEX", "a.ihx", "a.iHex", "a.mhx"})
+    EXPECT_EQ(read(name, hex).image, Bytes{7}) << name;
+  for (const char* name : {"a.Srec", "a.s19", "a.S28", "a.s37", "a.mot", "a.s", "a.sx", "a.s1",
+                           "a.s2", "a.s3", "a.exo"})
+    EXPECT_EQ(read(name, srec).image, Bytes{7}) << name;
+  EXPECT_EQ(read("a.bin", hex).error,
+            "the file holds Intel HEX records, which load from a file named .hex, .ihx, .ihex or "
+            ".mhx");
+  EXPECT_EQ(read("a", srec).error,
+            "the file holds S-records, which load from a file named .srec, .s19, .s28, .s37, "
+            ".mot, .s, .sx, .s1, .s2, .s3 or .exo");
+
   const std::filesystem::path huge = folder.Path() / "huge.srec";
   testing::WriteFileBytes(huge, {});
   std::filesystem::resize_file(huge, kLargestImageFile + 1);
-  const ImageResult read = ReadImageFile(huge.string());
-  EXPECT_EQ(read.line, 0u);
-  EXPECT_EQ(read.error, "the file is larger than 64 MiB");
+  const ImageResult too_large = ReadImageFile(huge.string());
+  EXPECT_EQ(too_large.line, 0u);
+  EXPECT_EQ(too_large.error, "the file is larger than 64 MiB");
 }
 
 }  // namespace
