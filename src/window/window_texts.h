@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "settings/settings_file.h"
+
+// What both windows say to the operator in message boxes, in one place.
+namespace kelvo::window_texts {
+
+inline constexpr char kCaption[] = "Kelvo";
+
+// Quit saves the form; a save that fails would otherwise go unseen, as the window then closes.
+inline std::string NotSaved(const std::string& why) {
+  return std::string(kSettingsFileName) + " was not saved: " + why + ".";
+}
+
+// The close box during a transfer: the device would be left half-loaded.
+inline constexpr char kCloseWhileRunning[] =
+    "A transfer is running. Closing the window ends it and may leave the device half-loaded.\n\n"
+    "Close anyway?";
+
+}  // namespace kelvo::window_texts
