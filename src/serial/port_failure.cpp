@@ -2,7 +2,7 @@
 
 namespace kelvo {
 
-std::string PortFailureCause(PortError error, const std::string& name, const std::string& holder) {
+std::string PortFailureCause(PortError error, const std::string& name, const std::string& detail) {
   const std::string device = DevicePathFor(name);
   const std::string port = device == name ? name : name + " (" + device + ")";
   switch (error) {
@@ -10,12 +10,15 @@ std::string PortFailureCause(PortError error, const std::string& name, const std
       return "";
     case PortError::kNoSuchPort:
       return "no such port: " + port;
+    case PortError::kNoUart:
+      return "no UART answers at " + device;
     case PortError::kInUse:
-      return device + " is in use by " + (holder.empty() ? "another program" : holder);
-    case PortError::kPermissionDenied:
-      return "permission denied on " + device +
-             ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
-             "again";
+      return device + " is in use by " + (detail.empty() ? "another program" : detail);
+    case PortError::kPermissionDenied: {
+      const std::string group = detail.empty() ? "dialout" : detail;
+      return "permission denied on " + device + ": add your user to the " + group +
+             " group (sudo usermod -aG " + group + " $USER) and log in again";
+    }
     case PortError::kNotASerialPort:
       return port + " is not a serial port";
     case PortError::kOther:

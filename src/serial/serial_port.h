@@ -13,7 +13,15 @@ namespace kelvo {
 inline constexpr std::chrono::milliseconds kCloseDrainLimit{500};
 
 // Why a port could not be opened, for front ends that explain more than "Failed".
-enum class PortError { kNone, kNoSuchPort, kInUse, kPermissionDenied, kNotASerialPort, kOther };
+enum class PortError {
+  kNone,
+  kNoSuchPort,
+  kNoUart,  // the device node is there, but no UART behind it answers (a spare /dev/ttyS)
+  kInUse,
+  kPermissionDenied,
+  kNotASerialPort,
+  kOther
+};
 
 // Sees every byte that crosses a port, both ways, as it happens (one call per burst).
 class PortTap {
@@ -99,8 +107,9 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
 // as typed.
 std::string DevicePathFor(const std::string& name);
 
-// The sentence that says why the named port did not open; holder names who has it, when known
-// ("minicom (process 4242)").
-std::string PortFailureCause(PortError error, const std::string& name, const std::string& holder);
+// The sentence that says why the named port did not open. detail names who has it, for kInUse
+// ("minicom (process 4242)"), and the group that may use it, for kPermissionDenied ("dialout");
+// empty when not known.
+std::string PortFailureCause(PortError error, const std::string& name, const std::string& detail);
 
 }  // namespace kelvo

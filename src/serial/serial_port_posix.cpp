@@ -1,7 +1,9 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "serial/line_driver_posix.h"
 #include "serial/port_holder_posix.h"
@@ -54,6 +57,9 @@ PortError ErrorFromErrno(int error) {
       return PortError::kPermissionDenied;
     case ENOTTY:
       return PortError::kNotASerialPort;
+    // The serial driver refuses to open a port whose UART it could not find.
+    case EIO:
+      return PortError::kNoUart;
     default:
       return PortError::kOther;
   }
@@ -97,6 +103,19 @@ RtsControl RaiseRtsOnlyWhileSending(LineDriver& driver, int fd, serial_rs485& pr
   if (driver.IsCdcAcm(fd)) return RtsControl::kUnavailable;
   // Drivers raise RTS at open; it stays down until there is something to send.
   return driver.SetRts(fd, false) ? RtsControl::kByPort : RtsControl::kUnavailable;
+}
+
+// The group that owns the device: dialout on Debian, uucp or tty elsewhere.
+std::string DeviceGroup(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "";
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(4096);
+  if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
+    return "";
+  }
+  return entry.gr_name;
 }
 
 }  // namespace
@@ -220,17 +239,19 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   SerialPort port;
   const std::string path = DevicePathFor(name);
   int fd = -1;
-  const auto fail = [&](PortError error, const std::string& holder = "") {
+  const auto fail = [&](PortError error, const std::string& detail = "") {
     if (fd >= 0) ::close(fd);
     port.error_ = error;
-    port.failure_cause_ = PortFailureCause(error, name, holder);
+    port.failure_cause_ = PortFailureCause(error, name, detail);
     return std::move(port);
   };
 
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const PortError error = ErrorFromErrno(errno);
-    return fail(error, error == PortError::kInUse ? FindPortHolder(path) : "");
+    return fail(error, error == PortError::kInUse              ? FindPortHolder(path)
+                       : error == PortError::kPermissionDenied ? DeviceGroup(path)
+                                                               : "");
   }
   termios saved{};
   if (::tcgetattr(fd, &saved) != 0) return fail(ErrorFromErrno(errno));

@@ -40,7 +40,14 @@ std::string Why(int error) {
 }
 
 std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  std::string made;  // the file this save made, through a link the one it names
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    char* named = fd < 0 ? nullptr : ::realpath(path.c_str(), nullptr);
+    made = named != nullptr ? named : path;
+    std::free(named);
+  }
   if (fd < 0) return Why(errno);
   const std::vector<std::uint8_t> old = ReadAll(fd);
   std::string why;
@@ -51,6 +58,8 @@ std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t
     [[maybe_unused]] const int restored = ::ftruncate(fd, static_cast<off_t>(old.size()));
   }
   if (::close(fd) != 0 && why.empty()) why = Why(errno);
+  // A file this save made and could not fill would pass for a settings file that says nothing.
+  if (!why.empty() && !made.empty()) ::unlink(made.c_str());
   return why;
 }
 

@@ -1,6 +1,7 @@
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -57,6 +58,25 @@ TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortAndThePortItGivesMovesNothing) {
   std::uint8_t byte = 0x04;
   EXPECT_EQ(port.Write({&byte, 1}), 0u);
   EXPECT_EQ(port.Read({&byte, 1}), 0u);
+}
+
+// The hint names the group that owns the port, which is not dialout everywhere (uucp, tty). Root
+// opens anything, so an ordinary user tries.
+TEST(OpenLoaderPort, APortRefusedForWantOfPermissionNamesItsGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root may give the port to another group";
+  PseudoTerminal line;
+  const group* tty = ::getgrnam("tty");
+  ASSERT_NE(tty, nullptr);
+  ASSERT_EQ(::chown(line.SlavePath().c_str(), static_cast<uid_t>(-1), tty->gr_gid), 0);
+  const auto open_as_user = [&] {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(2);
+    std::fprintf(stderr, "%s", OpenLoaderPort(line.SlavePath()).FailureCause().c_str());
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(open_as_user(), ::testing::ExitedWithCode(0),
+              "^permission denied on " + line.SlavePath() +
+                  ": add your user to the tty group \\(sudo usermod -aG tty \\$USER\\) and log "
+                  "in again$");
 }
 
 // Holds the port, when given, without a lock, as a terminal program may, until killed.

@@ -93,16 +93,21 @@ TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
 TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
   struct Case {
     const char* what;
-    fs::perms mode;     // of the example file; none: a directory stands in its place
-    rlim_t size_limit;  // 0, or the size beyond which writes fail, as on a full disk
+    fs::perms mode;         // of the example file; none: a directory stands in its place
+    rlim_t size_limit;      // 0, or the size beyond which writes fail, as on a full disk
+    bool dangling = false;  // a link to no file yet stands in its place
   };
+  const fs::path named = dir_ / "named";
   for (const Case& c :
        {Case{"read-only", fs::perms::owner_read | fs::perms::others_read, 0},
-        Case{"cut off part way", fs::perms::all, 10}, Case{"a directory", fs::perms::none, 0}}) {
+        Case{"cut off part way", fs::perms::all, 10}, Case{"a directory", fs::perms::none, 0},
+        Case{"a link to no file, cut off", fs::perms::all, 10, true}}) {
     SCOPED_TRACE(c.what);
     const bool directory = c.mode == fs::perms::none;
     fs::remove_all(path_);
-    if (directory) {
+    if (c.dangling) {
+      fs::create_symlink(named, path_);
+    } else if (directory) {
       fs::create_directory(path_);
     } else {
       std::ofstream(path_, std::ios::binary) << kExampleFile;
@@ -126,8 +131,10 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       std::_Exit(0);
     };
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
-                directory ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
-    EXPECT_TRUE(directory ? fs::is_directory(path_) : FileContents(path_) == kExampleFile);
+                directory || c.dangling ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
+    EXPECT_TRUE(c.dangling  ? !fs::exists(named)
+                : directory ? fs::is_directory(path_)
+                            : FileContents(path_) == kExampleFile);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file is left";
   }
 }
