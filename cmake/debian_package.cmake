@@ -18,11 +18,14 @@ endfunction()
 
 # The sections that kelvo(1) and kelvo-cli(1) share.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${package_sources}/man/port-names.inc ${package_sources}/man/permissions.inc)
-file(READ ${package_sources}/man/port-names.inc MAN_PORT_NAMES)
-file(READ ${package_sources}/man/permissions.inc MAN_PERMISSIONS)
-string(STRIP "${MAN_PORT_NAMES}" MAN_PORT_NAMES)
-string(STRIP "${MAN_PERMISSIONS}" MAN_PERMISSIONS)
+             ${package_sources}/man/port-names.inc ${package_sources}/man/permissions.inc
+             ${package_sources}/man/script-format.inc)
+foreach(part port-names permissions script-format)
+  string(TOUPPER "MAN_${part}" variable)
+  string(REPLACE "-" "_" variable "${variable}")
+  file(READ ${package_sources}/man/${part}.inc ${variable})
+  string(STRIP "${${variable}}" ${variable})
+endforeach()
 foreach(page kelvo kelvo-cli zarq-sim)
   kelvo_gzipped(${package_sources}/man/${page}.1 ${page}.1)
   install(FILES ${package_files}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
