@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -70,6 +71,11 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   connect(qobject_cast<QPushButton*>(controls.value(forms::kHelpButton)), &QPushButton::clicked,
           this, &MainDialog::Help);
   file_edit_->setFocus();
+
+  // Return, Enter and Esc go to the control with the focus (a button clicks itself), then to
+  // the window (the default button, closing): every control is watched (eventFilter).
+  installEventFilter(this);
+  for (QWidget* control : findChildren<QWidget*>()) control->installEventFilter(this);
 }
 
 MainDialog::~MainDialog() {
@@ -82,6 +88,17 @@ void MainDialog::accept() {
   if (!why.empty())
     std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
   QDialog::accept();
+}
+
+// While a transfer runs, a stray Return, Enter or Esc would quit or close and leave the device
+// half-loaded, so in this window they do nothing; a box or menu over it keeps its keys.
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && launcher_->Busy() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {

@@ -93,6 +93,36 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
 }
 
+// A stray key must not end an upload part way: Return and keypad Enter would click Quit (the
+// default button, or the button with the focus) and Esc would close the window.
+TEST_F(TransferThroughWindowTest, ReturnEnterAndEscDuringAnUploadDoNothing) {
+  ZarqSimulator device;
+  MainDialog window;
+  testing::ShowAndActivate(window);
+  StartUpload(window, device, 64);
+  ASSERT_TRUE(testing::ProcessEventsUntil(
+      [&] { return Log(window).find("Opening File") != std::string::npos; }));
+  // Each block's calls wait for this thread, which handles no events until the keys are pressed.
+  ASSERT_FALSE(Find<QPushButton>(window, "StartButton")->isEnabled());
+  const std::tuple<const char*, Qt::Key, Qt::KeyboardModifiers> keys[] = {
+      {"Return", Qt::Key_Return, {}},
+      {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier},
+      {"Esc", Qt::Key_Escape, {}}};
+  for (const char* focus : {"LogEdit", "PortCombo", "QuitButton"}) {
+    Find<QWidget>(window, focus)->setFocus();
+    for (const auto& [name, key, modifiers] : keys) {
+      QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+      ASSERT_TRUE(window.isVisible()) << name << " on " << focus;
+    }
+  }
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "64 / 64");
+  EXPECT_FALSE(std::filesystem::exists("KELVO.DAT"));
+  // Once the upload has ended, Esc closes the window again.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(window.isVisible());
+}
+
 // A worker may outlive the window: one whose call waits when the window goes is released, and
 // its later calls, like those of the window thread, do nothing and read empty texts.
 TEST_F(TransferThroughWindowTest, OnceTheWindowIsGoneAWaitingWorkerIsReleasedAndCallsDoNothing) {
