@@ -1,6 +1,7 @@
 #include "window/main_dialog.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -10,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "window/form_builder.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
+#include "window/window_texts.h"
 
 namespace kelvo {
 
@@ -88,6 +91,19 @@ void MainDialog::accept() {
   if (!why.empty())
     std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
   QDialog::accept();
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  // Closing ends the program, and with it a transfer part way through.
+  if (launcher_->Busy() &&
+      QMessageBox::question(this, QString::fromLocal8Bit(window_texts::kCaption),
+                            QString::fromLocal8Bit(window_texts::kCloseWhileRunning),
+                            QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::No) != QMessageBox::Yes) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }
 
 // While a transfer runs, a stray Return, Enter or Esc would quit or close and leave the device

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 #include <tuple>
@@ -146,7 +147,7 @@ TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
   }
 }
 
-// Enter clicks Quit, the default button.
+// Enter clicks Quit, the default button. With no transfer running, nothing asks first.
 TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTheFileAlone) {
   const std::tuple<const char*, Qt::Key, bool> cases[] = {
       // the field with the focus, the key pressed there, and whether it saves
@@ -161,12 +162,20 @@ TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTh
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
+    QString asked;
+    testing::WhenOpens<QMessageBox>(
+        [&](QMessageBox* box) {
+          asked = box->text();
+          box->button(QMessageBox::Yes)->click();
+        },
+        &QApplication::activeModalWidget, &dialog);
     if (field) {
       Find<QWidget>(dialog, field)->setFocus();
       QTest::keyClick(QApplication::focusWidget(), key);
     } else {
       dialog.close();
     }
+    EXPECT_EQ(asked, "");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), saves ? QDialog::Accepted : QDialog::Rejected);
     // What the next start reads.
