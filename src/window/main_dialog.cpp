@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
-#include <cstdio>
 
 #include "forms.h"
 #include "settings/settings_file.h"
@@ -86,10 +85,13 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::accept() {
-  // The window and its log are gone once Quit is done; only the terminal can still be told.
+  // The window and its log are gone once Quit is done, and a desktop launch shows no standard
+  // error: the operator is told before the window closes.
   const std::string why = SaveSettings(*form_, shared_->ResponseDelay);
-  if (!why.empty())
-    std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
+  if (!why.empty()) {
+    QMessageBox::warning(this, QString::fromLocal8Bit(window_texts::kCaption),
+                         QString::fromLocal8Bit(window_texts::NotSaved(why)));
+  }
   QDialog::accept();
 }
 

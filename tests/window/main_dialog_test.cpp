@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <tuple>
 
 #include "forms.h"
@@ -19,6 +21,7 @@
 #include "window/about_dialog.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
+#include "window/window_texts.h"
 #include "window_test_support.h"
 
 namespace kelvo {
@@ -182,6 +185,27 @@ TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTh
     EXPECT_EQ(MainDialog().Form()->ReadText(Control::FileEdit),
               saves ? "/changed.bin" : "C:\\fw.bin");
   }
+}
+
+// A folder in the file's place fails the save for anyone, as a read-only file does for all but
+// root.
+TEST_F(MainDialogTest, AQuitWhoseSaveFailsSaysWhyBeforeTheWindowCloses) {
+  ASSERT_TRUE(QDir().mkdir("KELVO.DAT"));
+  QStringList shown;
+  testing::WhenOpens<QMessageBox>(
+      [&](QMessageBox* box) {
+        shown << box->windowTitle() << box->text();
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_TRUE(dialog_.isVisible());
+        box->button(QMessageBox::Ok)->click();
+      },
+      &QApplication::activeModalWidget, &dialog_);
+  QTest::mouseClick(Find<QPushButton>(dialog_, "QuitButton"), Qt::LeftButton);
+  EXPECT_EQ(shown,
+            QStringList({window_texts::kCaption,
+                         QString::fromLocal8Bit(window_texts::NotSaved(std::strerror(EISDIR)))}));
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(dialog_.result(), QDialog::Accepted);
 }
 
 TEST_F(MainDialogTest, TickCountAdvancesFromZeroByFiftyAtEveryTick) {
