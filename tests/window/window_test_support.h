@@ -13,6 +13,13 @@
 
 #include "support/temp_folder.h"
 
+// A failed comparison shows a text as its characters, not as the bytes of each one.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 namespace kelvo::testing {
 
 // The window finds its settings and help files in the current directory: an empty one each.
