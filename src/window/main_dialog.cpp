@@ -1,17 +1,19 @@
 #include "window/main_dialog.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
-#include <cstdio>
 
 #include "forms.h"
 #include "settings/settings_file.h"
@@ -19,6 +21,7 @@
 #include "window/form_builder.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
+#include "window/window_texts.h"
 
 namespace kelvo {
 
@@ -70,6 +73,11 @@ MainDialog::MainDialog() : shared_(std::make_shared<SharedState>()), tick_timer_
   connect(qobject_cast<QPushButton*>(controls.value(forms::kHelpButton)), &QPushButton::clicked,
           this, &MainDialog::Help);
   file_edit_->setFocus();
+
+  // Return, Enter and Esc go to the control with the focus (a button clicks itself), then to
+  // the window (the default button, closing): every control is watched (eventFilter).
+  installEventFilter(this);
+  for (QWidget* control : findChildren<QWidget*>()) control->installEventFilter(this);
 }
 
 MainDialog::~MainDialog() {
@@ -77,11 +85,38 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::accept() {
-  // The window and its log are gone once Quit is done; only the terminal can still be told.
+  // The window and its log are gone once Quit is done, and a desktop launch shows no standard
+  // error: the operator is told before the window closes.
   const std::string why = SaveSettings(*form_, shared_->ResponseDelay);
-  if (!why.empty())
-    std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
+  if (!why.empty()) {
+    QMessageBox::warning(this, QString::fromLocal8Bit(window_texts::kCaption),
+                         QString::fromLocal8Bit(window_texts::NotSaved(why)));
+  }
   QDialog::accept();
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  // Closing ends the program, and with it a transfer part way through.
+  if (launcher_->Busy() &&
+      QMessageBox::question(this, QString::fromLocal8Bit(window_texts::kCaption),
+                            QString::fromLocal8Bit(window_texts::kCloseWhileRunning),
+                            QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::No) != QMessageBox::Yes) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+// While a transfer runs, a stray Return, Enter or Esc would quit or close and leave the device
+// half-loaded, so in this window they do nothing; a box or menu over it keeps its keys.
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && launcher_->Busy() &&
+      static_cast<QWidget*>(watched)->window() == this) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {

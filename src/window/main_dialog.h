@@ -15,8 +15,9 @@ class WindowForm;
 
 // The program's window: the form through which the operator picks the file, port, start
 // address, device type and response delay, starts and halts a transfer and reads its log.
-// Quit (and Enter) saves the form and closes; Esc and the close box close without saving.
-// Closing neither halts nor waits for a running transfer.
+// Quit (and Enter) saves the form and closes, and says why when the save fails; Esc and the close
+// box close without saving. While a transfer runs, Enter and Esc do nothing and the close box
+// asks first. Closing neither halts nor waits for a running transfer.
 class MainDialog : public QDialog {
   Q_OBJECT
 
@@ -33,6 +34,8 @@ class MainDialog : public QDialog {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Browse();

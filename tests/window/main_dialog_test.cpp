@@ -9,8 +9,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <tuple>
 
 #include "forms.h"
@@ -18,6 +21,7 @@
 #include "window/about_dialog.h"
 #include "window/log_pane.h"
 #include "window/window_form.h"
+#include "window/window_texts.h"
 #include "window_test_support.h"
 
 namespace kelvo {
@@ -146,7 +150,7 @@ TEST_F(MainDialogTest, TextsKeepTheirBytesFromTheFileToTheTransferAndBack) {
   }
 }
 
-// Enter clicks Quit, the default button.
+// Enter clicks Quit, the default button. With no transfer running, nothing asks first.
 TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTheFileAlone) {
   const std::tuple<const char*, Qt::Key, bool> cases[] = {
       // the field with the focus, the key pressed there, and whether it saves
@@ -161,18 +165,47 @@ TEST_F(MainDialogTest, EnterInAnyFieldQuitsAndSavesWhileEscAndTheCloseBoxLeaveTh
     MainDialog dialog;
     testing::ShowAndActivate(dialog);
     Find<QLineEdit>(dialog, "FileEdit")->setText("/changed.bin");
+    QString asked;
+    testing::WhenOpens<QMessageBox>(
+        [&](QMessageBox* box) {
+          asked = box->text();
+          box->button(QMessageBox::Yes)->click();
+        },
+        &QApplication::activeModalWidget, &dialog);
     if (field) {
       Find<QWidget>(dialog, field)->setFocus();
       QTest::keyClick(QApplication::focusWidget(), key);
     } else {
       dialog.close();
     }
+    EXPECT_EQ(asked, "");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), saves ? QDialog::Accepted : QDialog::Rejected);
     // What the next start reads.
     EXPECT_EQ(MainDialog().Form()->ReadText(Control::FileEdit),
               saves ? "/changed.bin" : "C:\\fw.bin");
   }
+}
+
+// A folder in the file's place fails the save for anyone, as a read-only file does for all but
+// root.
+TEST_F(MainDialogTest, AQuitWhoseSaveFailsSaysWhyBeforeTheWindowCloses) {
+  ASSERT_TRUE(QDir().mkdir("KELVO.DAT"));
+  QStringList shown;
+  testing::WhenOpens<QMessageBox>(
+      [&](QMessageBox* box) {
+        shown << box->windowTitle() << box->text();
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_TRUE(dialog_.isVisible());
+        box->button(QMessageBox::Ok)->click();
+      },
+      &QApplication::activeModalWidget, &dialog_);
+  QTest::mouseClick(Find<QPushButton>(dialog_, "QuitButton"), Qt::LeftButton);
+  EXPECT_EQ(shown,
+            QStringList({window_texts::kCaption,
+                         QString::fromLocal8Bit(window_texts::NotSaved(std::strerror(EISDIR)))}));
+  EXPECT_FALSE(dialog_.isVisible());
+  EXPECT_EQ(dialog_.result(), QDialog::Accepted);
 }
 
 TEST_F(MainDialogTest, TickCountAdvancesFromZeroByFiftyAtEveryTick) {

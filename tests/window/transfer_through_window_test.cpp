@@ -1,4 +1,5 @@
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <filesystem>
 #include <future>
@@ -12,6 +13,7 @@
 #include "window/log_pane.h"
 #include "window/main_dialog.h"
 #include "window/window_form.h"
+#include "window/window_texts.h"
 #include "window_test_support.h"
 
 namespace kelvo {
@@ -91,6 +93,68 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
             std::string::npos)
       << Log(window);
   EXPECT_NE(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
+}
+
+// A stray key must not end an upload part way: Return and keypad Enter would click Quit (the
+// default button, or the button with the focus) and Esc would close the window.
+TEST_F(TransferThroughWindowTest, ReturnEnterAndEscDuringAnUploadDoNothing) {
+  ZarqSimulator device;
+  MainDialog window;
+  testing::ShowAndActivate(window);
+  StartUpload(window, device, 64);
+  ASSERT_TRUE(testing::ProcessEventsUntil(
+      [&] { return Log(window).find("Opening File") != std::string::npos; }));
+  // Each block's calls wait for this thread, which handles no events until the keys are pressed.
+  ASSERT_FALSE(Find<QPushButton>(window, "StartButton")->isEnabled());
+  const std::tuple<const char*, Qt::Key, Qt::KeyboardModifiers> keys[] = {
+      {"Return", Qt::Key_Return, {}},
+      {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier},
+      {"Esc", Qt::Key_Escape, {}}};
+  for (const char* focus : {"LogEdit", "PortCombo", "QuitButton"}) {
+    Find<QWidget>(window, focus)->setFocus();
+    for (const auto& [name, key, modifiers] : keys) {
+      QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+      ASSERT_TRUE(window.isVisible()) << name << " on " << focus;
+    }
+  }
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "64 / 64");
+  EXPECT_FALSE(std::filesystem::exists("KELVO.DAT"));
+  // Once the upload has ended, Esc closes the window again.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(window.isVisible());
+}
+
+// No keeps the window and the transfer; Yes closes the window without saving, as when no
+// transfer runs, and the transfer goes on without it.
+TEST_F(TransferThroughWindowTest, TheCloseBoxAsksBeforeItEndsATransferAndNoKeepsTheWindow) {
+  ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});  // retries until halted
+  MainDialog window;
+  testing::ShowAndActivate(window);
+  StartUpload(window, refusing, 3);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Log(window).ends_with("Retrying\r\n"); }));
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    SCOPED_TRACE(answer == QMessageBox::No ? "No" : "Yes");
+    QStringList asked;
+    testing::WhenOpens<QMessageBox>(
+        [&](QMessageBox* box) {
+          asked << box->windowTitle() << box->text();
+          EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+          EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+          box->button(answer)->click();
+        },
+        &QApplication::activeModalWidget, &window);
+    window.close();
+    EXPECT_EQ(asked, QStringList({window_texts::kCaption, window_texts::kCloseWhileRunning}));
+    EXPECT_EQ(window.isVisible(), answer == QMessageBox::No);
+  }
+  EXPECT_EQ(window.result(), QDialog::Rejected);
+  const std::size_t log_at_close = Log(window).size();
+  EXPECT_TRUE(testing::ProcessEventsUntil(
+      [&] { return Log(window).size() > log_at_close && Log(window).ends_with("Retrying\r\n"); }));
+  window.Shared()->HaltRequested.store(1);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
+  EXPECT_FALSE(std::filesystem::exists("KELVO.DAT"));
 }
 
 // A worker may outlive the window: one whose call waits when the window goes is released, and

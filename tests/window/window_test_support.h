@@ -13,6 +13,13 @@
 
 #include "support/temp_folder.h"
 
+// A failed comparison shows a text as its characters, not as the bytes of each one.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 namespace kelvo::testing {
 
 // The window finds its settings and help files in the current directory: an empty one each.
@@ -40,11 +47,12 @@ inline void ShowAndActivate(QWidget& window) {
   EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
 }
 
-// Runs action on the first Opened that current() names, from within the window's exec().
+// Runs action on the first Opened that current() names, from within the window's exec(). The
+// watch ends with owner: one for a box that may fail to open dies with the window it belongs to.
 template <typename Opened>
 void WhenOpens(std::function<void(Opened*)> action,
-               QWidget* (*current)() = &QApplication::activeModalWidget) {
-  auto* poll = new QTimer(qApp);
+               QWidget* (*current)() = &QApplication::activeModalWidget, QObject* owner = qApp) {
+  auto* poll = new QTimer(owner);
   QObject::connect(poll, &QTimer::timeout, [poll, action, current] {
     if (auto* opened = qobject_cast<Opened*>(current())) {
       poll->deleteLater();
