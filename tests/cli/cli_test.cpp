@@ -222,7 +222,7 @@ std::string SettingsFile(const Settings& settings) {
 struct EndCase {
   const char* name;
   SimulatorOptions device;
-  const char* args;  // split at blanks; PORT stands for the simulated port
+  const char* args;  // split at blanks; PORT stands for the simulated port, ./link links to it
   bool signalled;    // SIGTERM and then SIGINT while the handshake loop waits
   int status;
   std::string log_end;
@@ -238,6 +238,7 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   const EndCase& c = GetParam();
   if (!c.settings_file.empty()) Write("KELVO.DAT", c.settings_file);
   ZarqSimulator device(c.device);
+  fs::create_symlink(device.PortPath(), directory_ / "link");
   std::istringstream words(std::regex_replace(c.args, std::regex("PORT"), device.PortPath()));
   CliProcess cli({std::istream_iterator<std::string>(words), {}}, directory_);
   if (c.signalled) {
@@ -285,8 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "", SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
         EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
                 "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
-        EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", false, 2, "",
-                "is named twice"},
+        EndCase{"SamePortByALink", kDevice, "--port PORT,USB1 --port ./link app.bin", false, 2, "",
+                "and ./link are the same port"},
         EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},

@@ -5,7 +5,7 @@
 #include "exit_status.h"
 #include "halt_signals.h"
 #include "port_list.h"
-#include "serial/serial_port.h"
+#include "same_port.h"
 #include "simulated_device.h"
 
 namespace kelvo::cli {
@@ -59,7 +59,7 @@ int SimulatedDeviceCount(const std::optional<std::string>& text, std::string& fi
 void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
   for (std::size_t i = 0; i < ports.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
-      if (DevicePathFor(ports[i]) == DevicePathFor(ports[j])) {
+      if (SamePort(ports[i], ports[j])) {
         throw CLI::ValidationError(
             "--port", ports[j] == ports[i] ? ports[i] + " is named twice"
                                            : ports[j] + " and " + ports[i] + " are the same port");
