@@ -292,7 +292,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
         EndCase{"NoFile", kDevice, "--port PORT", false, 2, "", "FILE is required"},
-        EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", false, 2, "", "--timeout"},
+        // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.
+        EndCase{"DelayAbc", kDevice, "--delay abc app.bin", false, 2, "", "--delay: takes"},
+        EndCase{"DelayNegative", kDevice, "--delay -5 app.bin", false, 2, "", "--delay: takes"},
+        EndCase{"DelayWithUnit", kDevice, "--delay 100ms app.bin", false, 2, "", "--delay: takes"},
+        EndCase{"DelayFraction", kDevice, "--delay 1.5 app.bin", false, 2, "", "--delay: takes"},
+        EndCase{"DelayTooLarge", kDevice, "--delay 65536 app.bin", false, 2, "", "--delay: takes"},
+        EndCase{"TimeoutFraction", kDevice, "--timeout 1.5 app.bin", false, 2, "",
+                "--timeout: takes"},
+        EndCase{"TimeoutZero", kDevice, "--timeout 0 app.bin", false, 2, "", "--timeout: takes"},
         EndCase{"InstantWithoutSimulate", kDevice, "--instant app.bin", false, 2, "",
                 "--simulate"}),
     [](const auto& param) { return std::string(param.param.name); });

@@ -55,6 +55,20 @@ int SimulatedDeviceCount(const std::optional<std::string>& text, std::string& fi
   return count;
 }
 
+// Digits only: the form would read "abc" as 0 and "-5" as 65531, and a fraction of a second is
+// no use to a halt that comes at a tick.
+CLI::Validator WholeNumber(unsigned long least, unsigned long most) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        const bool digits = !text.empty() && text.size() <= 9 &&
+                            text.find_first_not_of("0123456789") == std::string::npos;
+        if (digits && std::stoul(text) >= least && std::stoul(text) <= most) return "";
+        return "takes a whole number from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not \"" + text + "\"";
+      },
+      "");
+}
+
 // Two transfers on one line would garble each other's blocks.
 void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
   for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -87,10 +101,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                    ->allow_extra_args(false);
   app.add_option("--address", options.address, "start address text, e.g. 0x2000");
   app.add_option("--device", options.device, "device type text, e.g. ZARQX or \"ZARQ 40 - 580\"");
-  app.add_option("--delay", options.delay, "response delay text, read as milliseconds");
+  app.add_option("--delay", options.delay, "response delay in milliseconds, 0 to 65535")
+      ->type_name("MS")
+      ->check(WholeNumber(0, 65535));
   app.add_option("--timeout", options.timeout_seconds, "halt the transfer after SECONDS")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.001, 1000000.0).description(""));
+      ->check(WholeNumber(1, 1000000));
   app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
       ->type_name("FILE");
   std::optional<std::string> simulate_count;

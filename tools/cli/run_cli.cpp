@@ -1,7 +1,6 @@
 #include "run_cli.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -128,9 +127,7 @@ int RunCli(const CliOptions& options) {
     clocks.push_back(&transfers.back()->Shared().clock);
   }
   std::optional<std::uint32_t> timeout_ms;
-  if (options.timeout_seconds) {
-    timeout_ms = static_cast<std::uint32_t>(std::ceil(*options.timeout_seconds * 1000));
-  }
+  if (options.timeout_seconds) timeout_ms = *options.timeout_seconds * 1000;
 
   HaltCause cause = HaltCause::kNone;
   {
