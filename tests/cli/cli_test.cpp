@@ -260,6 +260,11 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
 
 const SimulatorOptions kDevice, kSilent{.silent = true};
 
+// A command line refused before anything starts.
+EndCase Usage(const char* name, const char* args, const char* stderr_part) {
+  return {name, kDevice, args, false, 2, "", stderr_part};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
@@ -286,23 +291,21 @@ INSTANTIATE_TEST_SUITE_P(
                 "", SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
         EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
                 "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
-        EndCase{"SamePortByALink", kDevice, "--port PORT,USB1 --port ./link app.bin", false, 2, "",
-                "and ./link are the same port"},
         EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
-        EndCase{"NoFile", kDevice, "--port PORT", false, 2, "", "FILE is required"},
+        Usage("SamePortByALink", "--port PORT,USB1 --port ./link app.bin",
+              "and ./link are the same"),
+        Usage("NoFile", "--port PORT", "FILE is required"),
+        Usage("InstantWithoutSimulate", "--instant app.bin", "--simulate"),
         // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.
-        EndCase{"DelayAbc", kDevice, "--delay abc app.bin", false, 2, "", "--delay: takes"},
-        EndCase{"DelayNegative", kDevice, "--delay -5 app.bin", false, 2, "", "--delay: takes"},
-        EndCase{"DelayWithUnit", kDevice, "--delay 100ms app.bin", false, 2, "", "--delay: takes"},
-        EndCase{"DelayFraction", kDevice, "--delay 1.5 app.bin", false, 2, "", "--delay: takes"},
-        EndCase{"DelayTooLarge", kDevice, "--delay 65536 app.bin", false, 2, "", "--delay: takes"},
-        EndCase{"TimeoutFraction", kDevice, "--timeout 1.5 app.bin", false, 2, "",
-                "--timeout: takes"},
-        EndCase{"TimeoutZero", kDevice, "--timeout 0 app.bin", false, 2, "", "--timeout: takes"},
-        EndCase{"InstantWithoutSimulate", kDevice, "--instant app.bin", false, 2, "",
-                "--simulate"}),
+        Usage("DelayAbc", "--delay abc --port PORT app.bin", "--delay: takes"),
+        Usage("DelayNegative", "--delay -5 --port PORT app.bin", "--delay: takes"),
+        Usage("DelayWithUnit", "--delay 100ms --port PORT app.bin", "--delay: takes"),
+        Usage("DelayFraction", "--delay 1.5 --port PORT app.bin", "--delay: takes"),
+        Usage("DelayTooLarge", "--delay 65536 --port PORT app.bin", "--delay: takes"),
+        Usage("TimeoutFraction", "--timeout 1.5 --port PORT app.bin", "--timeout: takes"),
+        Usage("TimeoutZero", "--timeout 0 --port PORT app.bin", "--timeout: takes")),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
