@@ -1,5 +1,7 @@
 #include "console_board.h"
 
+#include <algorithm>
+
 #include "terminal.h"
 
 namespace kelvo::cli {
@@ -53,18 +55,32 @@ void ConsoleBoard::Erase() {
 }
 
 // Only below a finished log line: drawn after half a line, the rows would split that line in
-// two. A row longer than the terminal is cut, as a wrapped one would throw the erase off.
+// two. Rows past the screen's foot would scroll into the log, out of the erase's reach: the rows
+// keep to the screen, less a line for the log, the last counting those left out.
 void ConsoleBoard::Draw() {
   if (!terminal_ || line_open_) return;
   const std::size_t width = TerminalWidth(terminal_);
+  const std::size_t room = std::max<std::size_t>(TerminalHeight(terminal_), 2) - 1;
+  auto left = static_cast<std::size_t>(std::count_if(
+      rows_.begin(), rows_.end(), [](const std::string& row) { return !row.empty(); }));
   for (const std::string& row : rows_) {
     if (row.empty()) continue;
-    if (rows_shown_ > 0) std::fputc('\n', terminal_);
-    std::fwrite(row.data(), 1, std::min(row.size(), width > 0 ? width - 1 : 0), terminal_);
-    ++rows_shown_;
+    if (rows_shown_ + 1 == room && left > 1) {
+      DrawRow("+" + std::to_string(left) + " more", width);
+      break;
+    }
+    DrawRow(row, width);
+    --left;
   }
   std::fflush(terminal_);
   last_drawn_ = std::chrono::steady_clock::now();
+}
+
+// A row longer than the terminal is cut, as a wrapped one would throw the erase off.
+void ConsoleBoard::DrawRow(const std::string& text, std::size_t width) {
+  if (rows_shown_ > 0) std::fputc('\n', terminal_);
+  std::fwrite(text.data(), 1, std::min(text.size(), width > 0 ? width - 1 : 0), terminal_);
+  ++rows_shown_;
 }
 
 }  // namespace kelvo::cli

@@ -9,7 +9,8 @@
 namespace kelvo::cli {
 
 // Where the transfers of one run write: the log to log_stream, and on progress_terminal (nullptr
-// when that is no terminal) one live row per transfer, kept below the log and redrawn in place.
+// when that is no terminal) one live row per transfer, kept below the log and redrawn in place,
+// as many as the screen has room for and then a count of the others.
 // Safe to call from every transfer's thread; each call's text comes out whole.
 class ConsoleBoard {
  public:
@@ -29,6 +30,7 @@ class ConsoleBoard {
  private:
   void Erase();
   void Draw();
+  void DrawRow(const std::string& text, std::size_t width);
 
   std::mutex mutex_;
   std::FILE* log_stream_;
