@@ -92,6 +92,12 @@ std::string WithoutTimes(const std::string& log) {
       log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )\\d\\d:\\d\\d"), "$1$2T");
 }
 const std::string kClosed = "Closing Port\nTime: T\nElapsed: T\n";
+// One byte more than a SEND line takes.
+const std::string kLongSend = [] {
+  std::string line = "SEND";
+  for (int i = 0; i < 29; ++i) line += " 01";
+  return line;
+}();
 
 class CliTest : public ::testing::Test {
  protected:
@@ -104,6 +110,7 @@ class CliTest : public ::testing::Test {
     Write("app.bin", image);
     Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
+    Write("long.scr", kLongSend + "\n");
   }
 
   void Write(const std::string& name, const std::string& contents) const {
@@ -277,6 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "Opening File load.scr . . . Opened\nSetting the address\n"
                 "Sending Data SEND 05 41 BE 00 20\nSending Data SEND 04\nClosing Port\n",
                 ""},
+        EndCase{"ScriptWithARefusedLine", kDevice, "--port PORT long.scr", false, 1,
+                "Too many bytes (29, at most 28) in " + kLongSend + "\nClosing Port\n", ""},
         // The settings file gives the defaults: the port and delay, the start address, and the
         // device type, which skips the address.
         EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", false, 1,
