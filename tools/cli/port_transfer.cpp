@@ -40,10 +40,10 @@ PortTransfer::~PortTransfer() {
   Join();
 }
 
-void PortTransfer::Start() {
-  worker_ = std::thread([this] {
+void PortTransfer::Start(const std::vector<std::uint8_t>* image) {
+  worker_ = std::thread([this, image] {
     const auto start = std::chrono::steady_clock::now();
-    result_ = RunTransfer(kind_, form_, shared_, {.tap = job_.trace.get()});
+    result_ = RunTransfer(kind_, form_, shared_, {.tap = job_.trace.get(), .image = image});
     elapsed_ = std::chrono::steady_clock::now() - start;
   });
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "command_line.h"
 #include "console_board.h"
@@ -37,7 +38,8 @@ class PortTransfer {
   const PortJob& Job() const { return job_; }
   TransferKind Kind() const { return kind_; }
 
-  void Start();
+  // image: the upload's image decoded already, if it is.
+  void Start(const std::vector<std::uint8_t>* image);
   void Join();
 
   // Once joined:

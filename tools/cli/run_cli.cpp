@@ -129,19 +129,22 @@ int RunCli(const CliOptions& options) {
   std::optional<std::uint32_t> timeout_ms;
   if (options.timeout_seconds) timeout_ms = *options.timeout_seconds * 1000;
 
+  // Decoded once for every port; a file that will not decode is left to each transfer, which
+  // logs why.
+  const bool upload = transfers.front()->Kind() == TransferKind::kUploadImage;
+  const ImageResult image = upload ? ReadImageFile(options.file) : ImageResult{};
+
   HaltCause cause = HaltCause::kNone;
   {
     Ticker ticker(clocks);
     HaltRequests halts(shared, timeout_ms);
-    for (auto& transfer : transfers) transfer->Start();
+    for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr);
     for (auto& transfer : transfers) transfer->Join();
     cause = halts.Cause();
   }
   board.ClearRows();
 
-  const bool check_memory =
-      !devices.empty() && transfers.front()->Kind() == TransferKind::kUploadImage;
-  const ImageResult image = check_memory ? ReadImageFile(options.file) : ImageResult{};
+  const bool check_memory = upload && !devices.empty();
   std::vector<SummaryRow> summary;
   for (std::size_t i = 0; i < transfers.size(); ++i) {
     PortTransfer& transfer = *transfers[i];
