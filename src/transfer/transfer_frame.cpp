@@ -41,6 +41,7 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
   form.EnableButton(Control::StartButton, false);
   form.EnableButton(Control::HaltButton, true);
   shared.HaltRequested.store(0);
+  if (hooks.after_halt_cleared) hooks.after_halt_cleared();
   form.SetText(Control::LogEdit, "Starting");
   form.LogNewLine();
   const std::time_t start = std::time(nullptr);

@@ -30,6 +30,9 @@ struct TransferHooks {
   // The upload's image decoded already, sent in place of reading and decoding the file again
   // (which is still opened and locked): many transfers of one file decode it once.
   const std::vector<std::uint8_t>* image = nullptr;
+  // Runs as the transfer starts, once it has cleared any Halt left from an earlier one: a Halt
+  // asked for before the start, which that clear erased, can be asked again here.
+  std::function<void()> after_halt_cleared{};
   // Runs once the transfer is over, just before Start is enabled again.
   std::function<void()> before_start_enabled{};
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,21 +204,51 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
   EXPECT_EQ(table[2], refusing.PortPath());
 }
 
+// Ctrl-C halts and closes every port, whether it comes as the run starts (the trace files are
+// FIFOs, which hold the start until the test opens them) or while the blocks are refused.
 TEST_F(CliTest, CtrlCHaltsEveryPort) {
-  const SimulatorOptions refuses_all{.refuse_block = 1, .refuse_times = 1000000};
-  ZarqSimulator a(refuses_all), b(refuses_all), c(refuses_all);
-  CliProcess cli({"--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"},
-                 directory_);
-  cli.AwaitStdout([&](const std::string& out) {
-    return std::ranges::all_of(std::array{&a, &b, &c}, [&](const ZarqSimulator* device) {
-      return out.find(device->PortPath() + ": Error on Block 1 / 5") != std::string::npos;
-    });
-  });
-  cli.Signal(SIGINT);
-  EXPECT_EQ(cli.Wait(), 130);
-  const std::string out = cli.Stdout();
-  const std::regex kHalted("\n\\S+ +halted ");
-  EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), kHalted), {}), 3) << out;
+  for (const bool at_start : {true, false}) {
+    SCOPED_TRACE(at_start ? "at the start" : "during the blocks");
+    const SimulatorOptions options =
+        at_start ? SimulatorOptions{}
+                 : SimulatorOptions{.refuse_block = 1, .refuse_times = 1000000};
+    ZarqSimulator a(options), b(options), c(options);
+    const std::array devices{&a, &b, &c};
+    std::vector<std::string> args = {
+        "--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"};
+    std::vector<fs::path> traces;
+    if (at_start) {
+      args.insert(args.end(), {"--trace", "trace.txt"});
+      for (const ZarqSimulator* device : devices) {
+        traces.push_back(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt"));
+        ASSERT_EQ(::mkfifo(traces.back().c_str(), 0600), 0);
+      }
+    }
+    CliProcess cli(args, directory_);
+    std::vector<int> readers;  // open until the end: the transfers write their traces there
+    if (at_start) {
+      // An open returns once the program has opened its end: past the first, it catches halts
+      // and has yet to start a transfer.
+      readers.push_back(::open(traces[0].c_str(), O_RDONLY));
+      cli.Signal(SIGINT);
+      for (std::size_t i = 1; i < traces.size(); ++i)
+        readers.push_back(::open(traces[i].c_str(), O_RDONLY));
+    } else {
+      cli.AwaitStdout([&](const std::string& out) {
+        return std::ranges::all_of(devices, [&](const ZarqSimulator* device) {
+          return out.find(device->PortPath() + ": Error on Block 1 / 5") != std::string::npos;
+        });
+      });
+      cli.Signal(SIGINT);
+    }
+    EXPECT_EQ(cli.Wait(), 130);
+    for (const int reader : readers) ::close(reader);
+    const std::string out = cli.Stdout();
+    for (const char* pattern : {"\n\\S+: +Closing Port\n", "\n\\S+ +halted "}) {
+      const std::regex line(pattern);
+      EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), line), {}), 3) << out;
+    }
+  }
 }
 
 std::string SettingsFile(const Settings& settings) {

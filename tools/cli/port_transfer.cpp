@@ -31,8 +31,11 @@ void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& opti
 }  // namespace
 
 PortTransfer::PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row,
-                           PortJob job)
-    : job_(std::move(job)), form_(board, row, job_.label), kind_(ChooseTransfer(options.file)) {
+                           PortJob job, SharedState& shared)
+    : job_(std::move(job)),
+      shared_(shared),
+      form_(board, row, job_.label),
+      kind_(ChooseTransfer(options.file)) {
   FillForm(form_, shared_, options, job_);
 }
 
@@ -40,10 +43,15 @@ PortTransfer::~PortTransfer() {
   Join();
 }
 
-void PortTransfer::Start(const std::vector<std::uint8_t>* image) {
-  worker_ = std::thread([this, image] {
+void PortTransfer::Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts) {
+  worker_ = std::thread([this, image, &halts] {
     const auto start = std::chrono::steady_clock::now();
-    result_ = RunTransfer(kind_, form_, shared_, {.tap = job_.trace.get(), .image = image});
+    const auto halt_again = [&] {
+      if (halts.Cause() != HaltCause::kNone) shared_.HaltRequested.store(1);
+    };
+    result_ =
+        RunTransfer(kind_, form_, shared_,
+                    {.tap = job_.trace.get(), .image = image, .after_halt_cleared = halt_again});
     elapsed_ = std::chrono::steady_clock::now() - start;
   });
 }

@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "console_board.h"
 #include "console_form.h"
+#include "halt_requests.h"
 #include "simulated_device.h"
 #include "trace_file.h"
 #include "transfer/transfer_frame.h"
@@ -26,20 +27,21 @@ struct PortJob {
 };
 
 // One port's transfer, exactly as the window's Start runs it: its own shared state, form and
-// worker thread. The caller drives its clock.
+// worker thread. The caller holds the shared state and drives its clock.
 class PortTransfer {
  public:
-  PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job);
+  PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job,
+               SharedState& shared);
   ~PortTransfer();
   PortTransfer(const PortTransfer&) = delete;
   PortTransfer& operator=(const PortTransfer&) = delete;
 
-  SharedState& Shared() { return shared_; }
   const PortJob& Job() const { return job_; }
   TransferKind Kind() const { return kind_; }
 
-  // image: the upload's image decoded already, if it is.
-  void Start(const std::vector<std::uint8_t>* image);
+  // image: the upload's image decoded already, if it is. A halt asked for before the transfer
+  // clears its flag at its start is asked again then.
+  void Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts);
   void Join();
 
   // Once joined:
@@ -49,7 +51,7 @@ class PortTransfer {
 
  private:
   PortJob job_;
-  SharedState shared_;
+  SharedState& shared_;
   ConsoleForm form_;
   const TransferKind kind_;
   TransferResult result_;

@@ -101,6 +101,23 @@ int RunCli(const CliOptions& options) {
     return kExitComplete;
   }
 
+  // Halts are caught before anything starts, so that a Ctrl-C while the devices start or the
+  // traces open still halts every port rather than ending the program.
+  const std::size_t port_count = options.simulate > 0
+                                     ? static_cast<std::size_t>(options.simulate)
+                                     : std::max<std::size_t>(options.ports.size(), 1);
+  std::vector<SharedState> shared(port_count);
+  std::vector<SharedState*> shared_states;
+  std::vector<Clock*> clocks;
+  for (SharedState& state : shared) {
+    shared_states.push_back(&state);
+    clocks.push_back(&state.clock);
+  }
+  std::optional<std::uint32_t> timeout_ms;
+  if (options.timeout_seconds) timeout_ms = *options.timeout_seconds * 1000;
+  const Ticker ticker(clocks);
+  const HaltRequests halts(shared_states, timeout_ms);
+
   std::vector<std::unique_ptr<SimulatedDevice>> devices;
   for (int i = 0; i < options.simulate; ++i) {
     std::string why;
@@ -118,30 +135,20 @@ int RunCli(const CliOptions& options) {
 
   ConsoleBoard board(stdout, IsLiveTerminal(stderr) ? stderr : nullptr, jobs.size());
   std::vector<std::unique_ptr<PortTransfer>> transfers;
-  std::vector<SharedState*> shared;
-  std::vector<Clock*> clocks;
   for (PortJob& job : jobs) {
+    const std::size_t row = transfers.size();
     transfers.push_back(
-        std::make_unique<PortTransfer>(options, board, transfers.size(), std::move(job)));
-    shared.push_back(&transfers.back()->Shared());
-    clocks.push_back(&transfers.back()->Shared().clock);
+        std::make_unique<PortTransfer>(options, board, row, std::move(job), shared[row]));
   }
-  std::optional<std::uint32_t> timeout_ms;
-  if (options.timeout_seconds) timeout_ms = *options.timeout_seconds * 1000;
 
   // Decoded once for every port; a file that will not decode is left to each transfer, which
   // logs why.
   const bool upload = transfers.front()->Kind() == TransferKind::kUploadImage;
   const ImageResult image = upload ? ReadImageFile(options.file) : ImageResult{};
 
-  HaltCause cause = HaltCause::kNone;
-  {
-    Ticker ticker(clocks);
-    HaltRequests halts(shared, timeout_ms);
-    for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr);
-    for (auto& transfer : transfers) transfer->Join();
-    cause = halts.Cause();
-  }
+  for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr, halts);
+  for (auto& transfer : transfers) transfer->Join();
+  const HaltCause cause = halts.Cause();
   board.ClearRows();
 
   const bool check_memory = upload && !devices.empty();
