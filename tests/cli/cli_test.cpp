@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -272,11 +273,21 @@ struct EndCase {
 
 class CliEnd : public CliTest, public ::testing::WithParamInterface<EndCase> {};
 
+// The line's speed as the next program to open it finds it.
+speed_t LineSpeed(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios settings{};
+  ::tcgetattr(fd, &settings);
+  ::close(fd);
+  return ::cfgetospeed(&settings);
+}
+
 TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   const EndCase& c = GetParam();
   if (!c.settings_file.empty()) Write("KELVO.DAT", c.settings_file);
   ZarqSimulator device(c.device);
   fs::create_symlink(device.PortPath(), directory_ / "link");
+  const speed_t speed = LineSpeed(device.PortPath());
   std::istringstream words(std::regex_replace(c.args, std::regex("PORT"), device.PortPath()));
   CliProcess cli({std::istream_iterator<std::string>(words), {}}, directory_);
   if (c.signalled) {
@@ -294,6 +305,8 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
                              : cli.Stderr().empty())
       << cli.Stderr();
   EXPECT_EQ(FileContents(directory_ / "KELVO.DAT"), c.settings_file);
+  // However the program ended, the line is left as it was found.
+  EXPECT_EQ(LineSpeed(device.PortPath()), speed);
 }
 
 const SimulatorOptions kDevice, kSilent{.silent = true};
