@@ -112,7 +112,7 @@ class CliTest : public ::testing::Test {
     Write("app.bin", image);
     Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
-    Write("long.scr", kLongSend + "\n");
+    Write("long.scr", kLongSend + "\nSEND 04");
   }
 
   void Write(const std::string& name, const std::string& contents) const {
@@ -319,8 +319,18 @@ EndCase Usage(const char* name, const char* args, const char* stderr_part) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
-        EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", false, 124,
-                "Waiting for Initial NAK . . . no response\n" + kClosed, ""},
+        // Halted at 11 s, seen once the third handshake of 5 s has had no answer.
+        EndCase{"Timeout", kSilent, "--timeout 11 --port PORT app.bin", false, 124,
+                "Waiting for Initial NAK . . . no response\n" + kClosed,
+                "kelvo-cli: no answer to 3 handshakes: check that the device has power"},
+        EndCase{"DelayTooLow",
+                {.paced = true},
+                "--delay 0 --timeout 4 --port PORT app.bin",
+                false,
+                124,
+                "Retrying\n" + kClosed,
+                "kelvo-cli: 5 short replies in a row to one block: the response delay may be too "
+                "low"},
         // The second signal ends the program at once.
         EndCase{"SecondSignal", kSilent, "--port PORT app.bin", true, 130,
                 "Waiting for Initial NAK . . . ", "\n"},
@@ -328,8 +338,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "Opening File load.scr . . . Opened\nSetting the address\n"
                 "Sending Data SEND 05 41 BE 00 20\nSending Data SEND 04\nClosing Port\n",
                 ""},
-        EndCase{"ScriptWithARefusedLine", kDevice, "--port PORT long.scr", false, 1,
-                "Too many bytes (29, at most 28) in " + kLongSend + "\nClosing Port\n", ""},
+        EndCase{
+            "ScriptWithARefusedLine", kDevice, "--port PORT long.scr", false, 1,
+            "Too many bytes (29, at most 28) in " + kLongSend + "\nClosing Port\n",
+            "kelvo-cli: long.scr: the last line has no line feed, so it is not played: SEND 04"},
         // The settings file gives the defaults: the port and delay, the start address, and the
         // device type, which skips the address.
         EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", false, 1,
@@ -341,9 +353,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "Initializing Address . . . This version of Kelvo does not recognize addresses "
                 "other than 0x2000\nAborting Programming\n" +
                     kClosed,
-                "", SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
+                "kelvo-cli: taken from ./KELVO.DAT: --address 0x2100 --device \"ZARQ 40 - 580\" "
+                "--delay 0\n",
+                SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
         EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
-                "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
+                "Sending EOT\n" + kClosed, "--address 0x2100 --device ZARQX --delay 0\n",
+                SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
         EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},

@@ -50,7 +50,7 @@ std::vector<std::string> Screen(const std::string& bytes) {
 // behind, never splitting a line, and gone at the end.
 TEST(ConsoleBoard, KeepsOneRowPerTransferBelowTheLog) {
   std::FILE* terminal = std::tmpfile();  // the log and the rows share one terminal
-  ConsoleBoard board(terminal, terminal, 3);
+  ConsoleBoard board(terminal, terminal, true, 3);
   const auto screen = [&] {
     std::fflush(terminal);
     std::string bytes(static_cast<std::size_t>(std::ftell(terminal)), '\0');
@@ -88,7 +88,7 @@ TEST(ConsoleBoard, KeepsToTheScreenAndCountsTheRowsLeftOut) {
   std::FILE* terminal = std::fopen(pty.SlavePath().c_str(), "w");
   ASSERT_NE(terminal, nullptr);
   {
-    ConsoleBoard board(terminal, terminal, 6);
+    ConsoleBoard board(terminal, terminal, true, 6);
     for (std::size_t row = 0; row < 6; ++row) board.SetRow(row, "row " + std::to_string(row), true);
     board.Print("log\n");
   }

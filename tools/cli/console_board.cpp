@@ -12,8 +12,12 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 }  // namespace
 
-ConsoleBoard::ConsoleBoard(std::FILE* log_stream, std::FILE* progress_terminal, std::size_t rows)
-    : log_stream_(log_stream), terminal_(progress_terminal), rows_(rows) {}
+ConsoleBoard::ConsoleBoard(std::FILE* log_stream, std::FILE* note_stream, bool live_rows,
+                           std::size_t rows)
+    : log_stream_(log_stream),
+      note_stream_(note_stream),
+      terminal_(live_rows ? note_stream : nullptr),
+      rows_(rows) {}
 
 std::size_t ConsoleBoard::Width() const {
   return terminal_ ? TerminalWidth(terminal_) : 80;
@@ -26,6 +30,14 @@ void ConsoleBoard::Print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), log_stream_);
   std::fflush(log_stream_);
   line_open_ = text.back() != '\n';
+  Draw();
+}
+
+void ConsoleBoard::Note(const std::string& text) {
+  const std::lock_guard lock(mutex_);
+  Erase();
+  std::fputs(text.c_str(), note_stream_);
+  std::fflush(note_stream_);
   Draw();
 }
 

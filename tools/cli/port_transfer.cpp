@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "settings/settings_file.h"
+#include "transfer/input_file.h"
 
 namespace kelvo::cli {
 namespace {
@@ -11,21 +12,33 @@ namespace {
 // the packet has left: the delay covers the packet's time as well as the reply's.
 constexpr char kPacedSimulationDelay[] = "200";
 
+// An option's value as a shell takes it back.
+std::string Quoted(const std::string& text) {
+  return text.empty() || text.find(' ') != std::string::npos ? '"' + text + '"' : text;
+}
+
 // The form as Start would find it: the settings file's values (or the window's defaults), then
-// what the command line gives.
-void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
-              const PortJob& job) {
+// what the command line gives. Returns the settings file's values that stay, as the options
+// that would give them ("--port COM3 --delay 100"); empty without the file.
+std::string FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
+                     const PortJob& job) {
   LoadSettings(form, shared.ResponseDelay);
   form.SetText(Control::FileEdit, options.file);
-  if (job.device) form.SetText(Control::PortCombo, job.device->PortName());
-  if (job.port) form.SetText(Control::PortCombo, *job.port);
-  if (options.address) form.SetText(Control::StartAddressCombo, *options.address);
-  if (options.device) form.SetText(Control::DeviceTypeCombo, *options.device);
-  if (options.delay) {
-    form.SetText(Control::ResponseDelayEdit, *options.delay);
-  } else if (job.device && !options.instant) {
-    form.SetText(Control::ResponseDelayEdit, kPacedSimulationDelay);
-  }
+  std::string kept;
+  const auto fill = [&](Control field, const char* option, const std::optional<std::string>& text) {
+    if (text) {
+      form.SetText(field, *text);
+    } else {
+      kept += (kept.empty() ? "" : " ") + std::string(option) + " " + Quoted(form.ReadText(field));
+    }
+  };
+  fill(Control::PortCombo, "--port", job.device ? job.device->PortName() : job.port);
+  fill(Control::StartAddressCombo, "--address", options.address);
+  fill(Control::DeviceTypeCombo, "--device", options.device);
+  std::optional<std::string> delay = options.delay;
+  if (!delay && job.device && !options.instant) delay = kPacedSimulationDelay;
+  fill(Control::ResponseDelayEdit, "--delay", delay);
+  return InputFile::Open(kSettingsFileName).IsOpen() ? kept : "";
 }
 
 }  // namespace
@@ -36,7 +49,7 @@ PortTransfer::PortTransfer(const CliOptions& options, ConsoleBoard& board, std::
       shared_(shared),
       form_(board, row, job_.label),
       kind_(ChooseTransfer(options.file)) {
-  FillForm(form_, shared_, options, job_);
+  from_settings_file_ = FillForm(form_, shared_, options, job_);
 }
 
 PortTransfer::~PortTransfer() {

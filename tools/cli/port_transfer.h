@@ -38,6 +38,8 @@ class PortTransfer {
 
   const PortJob& Job() const { return job_; }
   TransferKind Kind() const { return kind_; }
+  // The values taken from the settings file, as options: "--address 0x2000 --delay 100".
+  const std::string& FromSettingsFile() const { return from_settings_file_; }
 
   // image: the upload's image decoded already, if it is. A halt asked for before the transfer
   // clears its flag at its start is asked again then.
@@ -54,6 +56,7 @@ class PortTransfer {
   SharedState& shared_;
   ConsoleForm form_;
   const TransferKind kind_;
+  std::string from_settings_file_;
   TransferResult result_;
   std::chrono::steady_clock::duration elapsed_{};
   std::thread worker_;

@@ -10,7 +10,9 @@
 #include "image_check.h"
 #include "port_list.h"
 #include "port_transfer.h"
+#include "script_tail.h"
 #include "serial/ticker.h"
+#include "settings/settings_file.h"
 #include "simulated_device.h"
 #include "summary_table.h"
 #include "terminal.h"
@@ -93,6 +95,21 @@ std::vector<PortJob> Jobs(const CliOptions& options,
   return jobs;
 }
 
+// What the settings file gave, and a script's last line that will not play: the operator
+// would otherwise not know, since neither shows in the log.
+void NoteWhatTheLogLeavesOut(ConsoleBoard& board, const CliOptions& options,
+                             const PortTransfer& transfer) {
+  if (!transfer.FromSettingsFile().empty()) {
+    board.Note(std::string("kelvo-cli: taken from ./") + kSettingsFileName + ": " +
+               transfer.FromSettingsFile() + "\n");
+  }
+  if (transfer.Kind() != TransferKind::kRunScript) return;
+  if (const std::string line = UnplayedLastLine(options.file); !line.empty()) {
+    board.Note("kelvo-cli: " + options.file +
+               ": the last line has no line feed, so it is not played: " + line + "\n");
+  }
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -133,7 +150,7 @@ int RunCli(const CliOptions& options) {
   std::vector<PortJob> jobs = Jobs(options, devices, names, status);
   if (jobs.empty()) return status;
 
-  ConsoleBoard board(stdout, IsLiveTerminal(stderr) ? stderr : nullptr, jobs.size());
+  ConsoleBoard board(stdout, stderr, IsLiveTerminal(stderr), jobs.size());
   std::vector<std::unique_ptr<PortTransfer>> transfers;
   for (PortJob& job : jobs) {
     const std::size_t row = transfers.size();
@@ -145,6 +162,7 @@ int RunCli(const CliOptions& options) {
   // logs why.
   const bool upload = transfers.front()->Kind() == TransferKind::kUploadImage;
   const ImageResult image = upload ? ReadImageFile(options.file) : ImageResult{};
+  NoteWhatTheLogLeavesOut(board, options, *transfers.front());
 
   for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr, halts);
   for (auto& transfer : transfers) transfer->Join();
