@@ -56,6 +56,12 @@ std::vector<std::string> Labels(const std::vector<std::string>& names) {
   return labels;
 }
 
+// As many as Jobs makes.
+std::size_t PortCount(const CliOptions& options) {
+  if (options.simulate > 0) return static_cast<std::size_t>(options.simulate);
+  return std::max<std::size_t>(options.ports.size(), 1);
+}
+
 // The jobs of the run, one per port; a simulated device is named by its number, as its
 // pseudo-terminal's name says nothing to the operator. Empty, with the status set, when the
 // run cannot start.
@@ -120,10 +126,7 @@ int RunCli(const CliOptions& options) {
 
   // Halts are caught before anything starts, so that a Ctrl-C while the devices start or the
   // traces open still halts every port rather than ending the program.
-  const std::size_t port_count = options.simulate > 0
-                                     ? static_cast<std::size_t>(options.simulate)
-                                     : std::max<std::size_t>(options.ports.size(), 1);
-  std::vector<SharedState> shared(port_count);
+  std::vector<SharedState> shared(PortCount(options));
   std::vector<SharedState*> shared_states;
   std::vector<Clock*> clocks;
   for (SharedState& state : shared) {
@@ -155,7 +158,7 @@ int RunCli(const CliOptions& options) {
   for (PortJob& job : jobs) {
     const std::size_t row = transfers.size();
     transfers.push_back(
-        std::make_unique<PortTransfer>(options, board, row, std::move(job), shared[row]));
+        std::make_unique<PortTransfer>(options, board, row, std::move(job), shared.at(row)));
   }
 
   // Decoded once for every port; a file that will not decode is left to each transfer, which
