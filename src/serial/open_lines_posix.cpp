@@ -20,8 +20,8 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void ListOpenLine(const LineChanges& changes) {
   for (auto& slot : open_lines) {
-    const LineChanges* free = nullptr;
-    if (slot.compare_exchange_strong(free, &changes)) return;
+    const LineChanges* vacant = nullptr;
+    if (slot.compare_exchange_strong(vacant, &changes)) return;
   }
 }
 

@@ -78,7 +78,9 @@ void ConsoleBoard::Draw() {
   for (const std::string& row : rows_) {
     if (row.empty()) continue;
     if (rows_shown_ + 1 == room && left > 1) {
-      DrawRow("+" + std::to_string(left) + " more", width);
+      char more[32];
+      std::snprintf(more, sizeof more, "+%zu more", left);
+      DrawRow(more, width);
       break;
     }
     DrawRow(row, width);

@@ -29,7 +29,8 @@ std::string FillForm(ControlPointers& form, SharedState& shared, const CliOption
     if (text) {
       form.SetText(field, *text);
     } else {
-      kept += (kept.empty() ? "" : " ") + std::string(option) + " " + Quoted(form.ReadText(field));
+      if (!kept.empty()) kept += ' ';
+      kept.append(option).append(" ").append(Quoted(form.ReadText(field)));
     }
   };
   fill(Control::PortCombo, "--port", job.device ? job.device->PortName() : job.port);

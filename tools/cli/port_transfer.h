@@ -26,8 +26,8 @@ struct PortJob {
   std::unique_ptr<TraceFile> trace;
 };
 
-// One port's transfer, exactly as the window's Start runs it: its own shared state, form and
-// worker thread. The caller holds the shared state and drives its clock.
+// One port's transfer, exactly as the window's Start runs it, on a shared state of its own
+// (which the caller holds and whose clock it drives), with its own form and worker thread.
 class PortTransfer {
  public:
   PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job,
