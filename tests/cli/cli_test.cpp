@@ -323,12 +323,14 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"Timeout", kSilent, "--timeout 11 --port PORT app.bin", false, 124,
                 "Waiting for Initial NAK . . . no response\n" + kClosed,
                 "kelvo-cli: no answer to 3 handshakes: check that the device has power"},
+        // Replies come short (bar one whose read a loaded machine starts late), so the halt may
+        // find the upload at any block.
         EndCase{"DelayTooLow",
                 {.paced = true},
                 "--delay 0 --timeout 4 --port PORT app.bin",
                 false,
                 124,
-                "Retrying\n" + kClosed,
+                kClosed,
                 "kelvo-cli: 5 short replies in a row to one block: the response delay may be too "
                 "low"},
         // The second signal ends the program at once.
