@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "serial/line_driver_posix.h"
+#include "serial/open_lines_posix.h"
 #include "serial/port_holder_posix.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
@@ -31,9 +32,8 @@ struct SerialPort::Native {
   int fd = -1;
   LineDriver* driver = nullptr;
   bool lost = false;
-  termios saved{};  // restored on close, so the line is left as we found it
   RtsControl rts = RtsControl::kUnavailable;
-  serial_rs485 saved_rs485{};  // restored on close when the kernel switched RTS
+  LineChanges changes;  // put back on close, so the line is left as we found it
 };
 
 namespace {
@@ -136,9 +136,10 @@ void SerialPort::Close() {
   if (!port.driver->Drain(port.fd, SteadyClock::now() + kCloseDrainLimit)) {
     port.driver->DiscardUnsent(port.fd);
   }
-  ::tcsetattr(port.fd, TCSANOW, &port.saved);
-  if (port.rts == RtsControl::kKernel) port.driver->SetRs485(port.fd, port.saved_rs485);
+  ::tcsetattr(port.fd, TCSANOW, &port.changes.saved);
+  if (port.changes.rs485) port.driver->SetRs485(port.fd, port.changes.saved_rs485);
   ::ioctl(port.fd, TIOCNXCL);
+  UnlistOpenLine(port.changes);
   ::close(port.fd);  // also drops the flock
   native_.reset();
 }
@@ -282,8 +283,12 @@ SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
   port.native_.reset(new SerialPort::Native);
   port.native_->fd = fd;
   port.native_->driver = &driver;
-  port.native_->saved = saved;
-  port.native_->rts = RaiseRtsOnlyWhileSending(driver, fd, port.native_->saved_rs485);
+  LineChanges& changes = port.native_->changes;
+  changes.fd = fd;
+  changes.saved = saved;
+  port.native_->rts = RaiseRtsOnlyWhileSending(driver, fd, changes.saved_rs485);
+  changes.rs485 = port.native_->rts == RtsControl::kKernel;
+  ListOpenLine(changes);
   return port;
 }
 

@@ -10,7 +10,8 @@ namespace kelvo {
 
 // Plays the open script file to the open port, line by line: message lines go to the log, each
 // SEND line's bytes leave in one write followed by a 100 ms pause, and nothing is read back.
-// Halt ends the playback between lines (kHalted); a script played to its end gives kComplete.
+// Halt ends the playback between lines (kHalted); a script played to its end gives kComplete,
+// unless a SEND line was refused on the way (kFailed).
 TransferOutcome RunScript(TransferContext& context);
 
 // Reads the next line, one byte per read, keeping only the bytes that pass IsScriptByte. True
@@ -19,7 +20,7 @@ TransferOutcome RunScript(TransferContext& context);
 bool ReadScriptLine(InputFile& file, std::string& line);
 
 // Logs, writes and paces one SEND line, given without its leading blanks. A line that names
-// more bytes than its store holds is refused whole with one log line.
-void SendScriptLine(TransferContext& context, std::string_view line);
+// more bytes than its store holds is refused whole with one log line, and false returned.
+bool SendScriptLine(TransferContext& context, std::string_view line);
 
 }  // namespace kelvo

@@ -9,7 +9,8 @@
 
 namespace kelvo {
 
-// How a transfer ended: kComplete when the upload reached EOT or the script played to its end.
+// How a transfer ended: kComplete when the upload reached EOT or the script played to its end
+// with no SEND line refused.
 enum class TransferOutcome { kComplete, kFailed, kHalted };
 
 // What a transfer body works with: the form, the shared values, the open port and file, and the

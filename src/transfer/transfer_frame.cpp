@@ -41,6 +41,7 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
   form.EnableButton(Control::StartButton, false);
   form.EnableButton(Control::HaltButton, true);
   shared.HaltRequested.store(0);
+  if (hooks.after_halt_cleared) hooks.after_halt_cleared();
   form.SetText(Control::LogEdit, "Starting");
   form.LogNewLine();
   const std::time_t start = std::time(nullptr);
@@ -73,9 +74,9 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
     form.LogAppend("Opening File " + file_path + " . . . ");
     InputFile file = InputFile::Open(file_path);
     std::string cause = FileFailureCause(file.Error(), file_path);
-    std::vector<std::uint8_t> image;
-    if (cause.empty() && kind == TransferKind::kUploadImage) {
-      cause = ReadWholeFile(file, file_path, image);
+    std::vector<std::uint8_t> bytes;
+    if (cause.empty() && kind == TransferKind::kUploadImage && !hooks.image) {
+      cause = ReadWholeFile(file, file_path, bytes);
     }
     if (!cause.empty()) {
       form.LogLine("Failed");
@@ -84,8 +85,9 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
       form.LogLine("Opened");
       TransferContext context{form,        shared,    port,      file,
                               device_type, port_name, file_path, start_address};
-      result.outcome = kind == TransferKind::kUploadImage ? Upload(context, std::move(image))
-                                                          : RunScript(context);
+      result.outcome = kind == TransferKind::kRunScript ? RunScript(context)
+                       : hooks.image                    ? UploadImage(context, *hooks.image)
+                                                        : Upload(context, std::move(bytes));
     }
     file.Close();
     form.LogLine("Closing Port");

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "serial/serial_port.h"
 #include "transfer/control_pointers.h"
@@ -25,6 +27,12 @@ struct TransferResult {
 struct TransferHooks {
   PortTap* tap = nullptr;        // sees the port's traffic
   LineDriver* driver = nullptr;  // the calls on the port; none: the system's own
+  // The upload's image decoded already, sent in place of reading and decoding the file again
+  // (which is still opened and locked): many transfers of one file decode it once.
+  const std::vector<std::uint8_t>* image = nullptr;
+  // Runs as the transfer starts, once it has cleared any Halt left from an earlier one: a Halt
+  // asked for before the start, which that clear erased, can be asked again here.
+  std::function<void()> after_halt_cleared{};
   // Runs once the transfer is over, just before Start is enabled again.
   std::function<void()> before_start_enabled{};
 };

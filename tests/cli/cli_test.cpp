@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,6 +94,12 @@ std::string WithoutTimes(const std::string& log) {
       log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )\\d\\d:\\d\\d"), "$1$2T");
 }
 const std::string kClosed = "Closing Port\nTime: T\nElapsed: T\n";
+// One byte more than a SEND line takes.
+const std::string kLongSend = [] {
+  std::string line = "SEND";
+  for (int i = 0; i < 29; ++i) line += " 01";
+  return line;
+}();
 
 class CliTest : public ::testing::Test {
  protected:
@@ -104,6 +112,7 @@ class CliTest : public ::testing::Test {
     Write("app.bin", image);
     Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
+    Write("long.scr", kLongSend + "\nSEND 04");
   }
 
   void Write(const std::string& name, const std::string& contents) const {
@@ -196,21 +205,51 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
   EXPECT_EQ(table[2], refusing.PortPath());
 }
 
+// Ctrl-C halts and closes every port, whether it comes as the run starts (the trace files are
+// FIFOs, which hold the start until the test opens them) or while the blocks are refused.
 TEST_F(CliTest, CtrlCHaltsEveryPort) {
-  const SimulatorOptions refuses_all{.refuse_block = 1, .refuse_times = 1000000};
-  ZarqSimulator a(refuses_all), b(refuses_all), c(refuses_all);
-  CliProcess cli({"--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"},
-                 directory_);
-  cli.AwaitStdout([&](const std::string& out) {
-    return std::ranges::all_of(std::array{&a, &b, &c}, [&](const ZarqSimulator* device) {
-      return out.find(device->PortPath() + ": Error on Block 1 / 5") != std::string::npos;
-    });
-  });
-  cli.Signal(SIGINT);
-  EXPECT_EQ(cli.Wait(), 130);
-  const std::string out = cli.Stdout();
-  const std::regex kHalted("\n\\S+ +halted ");
-  EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), kHalted), {}), 3) << out;
+  for (const bool at_start : {true, false}) {
+    SCOPED_TRACE(at_start ? "at the start" : "during the blocks");
+    const SimulatorOptions options =
+        at_start ? SimulatorOptions{}
+                 : SimulatorOptions{.refuse_block = 1, .refuse_times = 1000000};
+    ZarqSimulator a(options), b(options), c(options);
+    const std::array devices{&a, &b, &c};
+    std::vector<std::string> args = {
+        "--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"};
+    std::vector<fs::path> traces;
+    if (at_start) {
+      args.insert(args.end(), {"--trace", "trace.txt"});
+      for (const ZarqSimulator* device : devices) {
+        traces.push_back(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt"));
+        ASSERT_EQ(::mkfifo(traces.back().c_str(), 0600), 0);
+      }
+    }
+    CliProcess cli(args, directory_);
+    std::vector<int> readers;  // open until the end: the transfers write their traces there
+    if (at_start) {
+      // An open returns once the program has opened its end: past the first, it catches halts
+      // and has yet to start a transfer.
+      readers.push_back(::open(traces[0].c_str(), O_RDONLY));
+      cli.Signal(SIGINT);
+      for (std::size_t i = 1; i < traces.size(); ++i)
+        readers.push_back(::open(traces[i].c_str(), O_RDONLY));
+    } else {
+      cli.AwaitStdout([&](const std::string& out) {
+        return std::ranges::all_of(devices, [&](const ZarqSimulator* device) {
+          return out.find(device->PortPath() + ": Error on Block 1 / 5") != std::string::npos;
+        });
+      });
+      cli.Signal(SIGINT);
+    }
+    EXPECT_EQ(cli.Wait(), 130);
+    for (const int reader : readers) ::close(reader);
+    const std::string out = cli.Stdout();
+    for (const char* pattern : {"\n\\S+: +Closing Port\n", "\n\\S+ +halted "}) {
+      const std::regex line(pattern);
+      EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), line), {}), 3) << out;
+    }
+  }
 }
 
 std::string SettingsFile(const Settings& settings) {
@@ -222,7 +261,7 @@ std::string SettingsFile(const Settings& settings) {
 struct EndCase {
   const char* name;
   SimulatorOptions device;
-  const char* args;  // split at blanks; PORT stands for the simulated port
+  const char* args;  // split at blanks; PORT stands for the simulated port, ./link links to it
   bool signalled;    // SIGTERM and then SIGINT while the handshake loop waits
   int status;
   std::string log_end;
@@ -234,10 +273,21 @@ struct EndCase {
 
 class CliEnd : public CliTest, public ::testing::WithParamInterface<EndCase> {};
 
+// The line's speed as the next program to open it finds it.
+speed_t LineSpeed(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios settings{};
+  ::tcgetattr(fd, &settings);
+  ::close(fd);
+  return ::cfgetospeed(&settings);
+}
+
 TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   const EndCase& c = GetParam();
   if (!c.settings_file.empty()) Write("KELVO.DAT", c.settings_file);
   ZarqSimulator device(c.device);
+  fs::create_symlink(device.PortPath(), directory_ / "link");
+  const speed_t speed = LineSpeed(device.PortPath());
   std::istringstream words(std::regex_replace(c.args, std::regex("PORT"), device.PortPath()));
   CliProcess cli({std::istream_iterator<std::string>(words), {}}, directory_);
   if (c.signalled) {
@@ -255,15 +305,34 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
                              : cli.Stderr().empty())
       << cli.Stderr();
   EXPECT_EQ(FileContents(directory_ / "KELVO.DAT"), c.settings_file);
+  // However the program ended, the line is left as it was found.
+  EXPECT_EQ(LineSpeed(device.PortPath()), speed);
 }
 
 const SimulatorOptions kDevice, kSilent{.silent = true};
 
+// A command line refused before anything starts.
+EndCase Usage(const char* name, const char* args, const char* stderr_part) {
+  return {name, kDevice, args, false, 2, "", stderr_part};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
-        EndCase{"Timeout", kSilent, "--timeout 1 --port PORT app.bin", false, 124,
-                "Waiting for Initial NAK . . . no response\n" + kClosed, ""},
+        // Halted at 11 s, seen once the third handshake of 5 s has had no answer.
+        EndCase{"Timeout", kSilent, "--timeout 11 --port PORT app.bin", false, 124,
+                "Waiting for Initial NAK . . . no response\n" + kClosed,
+                "kelvo-cli: no answer to 3 handshakes: check that the device has power"},
+        // Replies come short (bar one whose read a loaded machine starts late), so the halt may
+        // find the upload at any block.
+        EndCase{"DelayTooLow",
+                {.paced = true},
+                "--delay 0 --timeout 4 --port PORT app.bin",
+                false,
+                124,
+                kClosed,
+                "kelvo-cli: 5 short replies in a row to one block: the response delay may be too "
+                "low"},
         // The second signal ends the program at once.
         EndCase{"SecondSignal", kSilent, "--port PORT app.bin", true, 130,
                 "Waiting for Initial NAK . . . ", "\n"},
@@ -271,6 +340,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "Opening File load.scr . . . Opened\nSetting the address\n"
                 "Sending Data SEND 05 41 BE 00 20\nSending Data SEND 04\nClosing Port\n",
                 ""},
+        EndCase{
+            "ScriptWithARefusedLine", kDevice, "--port PORT long.scr", false, 1,
+            "Too many bytes (29, at most 28) in " + kLongSend + "\nClosing Port\n",
+            "kelvo-cli: long.scr: the last line has no line feed, so it is not played: SEND 04"},
         // The settings file gives the defaults: the port and delay, the start address, and the
         // device type, which skips the address.
         EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", false, 1,
@@ -282,18 +355,27 @@ INSTANTIATE_TEST_SUITE_P(
                 "Initializing Address . . . This version of Kelvo does not recognize addresses "
                 "other than 0x2000\nAborting Programming\n" +
                     kClosed,
-                "", SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
+                "kelvo-cli: taken from ./KELVO.DAT: --address 0x2100 --device \"ZARQ 40 - 580\" "
+                "--delay 0\n",
+                SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
         EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
-                "Sending EOT\n" + kClosed, "", SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
-        EndCase{"SamePortTwice", kDevice, "--port PORT,USB1 --port PORT app.bin", false, 2, "",
-                "is named twice"},
+                "Sending EOT\n" + kClosed, "--address 0x2100 --device ZARQX --delay 0\n",
+                SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
         EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
-        EndCase{"NoFile", kDevice, "--port PORT", false, 2, "", "FILE is required"},
-        EndCase{"TimeoutNotPositive", kDevice, "--timeout 0 app.bin", false, 2, "", "--timeout"},
-        EndCase{"InstantWithoutSimulate", kDevice, "--instant app.bin", false, 2, "",
-                "--simulate"}),
+        Usage("SamePortByALink", "--port PORT,USB1 --port ./link app.bin",
+              "and ./link are the same"),
+        Usage("NoFile", "--port PORT", "FILE is required"),
+        Usage("InstantWithoutSimulate", "--instant app.bin", "--simulate"),
+        // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.
+        Usage("DelayAbc", "--delay abc --port PORT app.bin", "--delay: takes"),
+        Usage("DelayNegative", "--delay -5 --port PORT app.bin", "--delay: takes"),
+        Usage("DelayWithUnit", "--delay 100ms --port PORT app.bin", "--delay: takes"),
+        Usage("DelayFraction", "--delay 1.5 --port PORT app.bin", "--delay: takes"),
+        Usage("DelayTooLarge", "--delay 65536 --port PORT app.bin", "--delay: takes"),
+        Usage("TimeoutFraction", "--timeout 1.5 --port PORT app.bin", "--timeout: takes"),
+        Usage("TimeoutZero", "--timeout 0 --port PORT app.bin", "--timeout: takes")),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

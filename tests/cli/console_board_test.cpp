@@ -1,10 +1,13 @@
 #include "console_board.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "simulator/pseudo_terminal.h"
 
 namespace kelvo::cli {
 namespace {
@@ -47,7 +50,7 @@ std::vector<std::string> Screen(const std::string& bytes) {
 // behind, never splitting a line, and gone at the end.
 TEST(ConsoleBoard, KeepsOneRowPerTransferBelowTheLog) {
   std::FILE* terminal = std::tmpfile();  // the log and the rows share one terminal
-  ConsoleBoard board(terminal, terminal, 3);
+  ConsoleBoard board(terminal, terminal, true, 3);
   const auto screen = [&] {
     std::fflush(terminal);
     std::string bytes(static_cast<std::size_t>(std::ftell(terminal)), '\0');
@@ -74,6 +77,25 @@ TEST(ConsoleBoard, KeepsOneRowPerTransferBelowTheLog) {
   board.ClearRows();
   EXPECT_EQ(screen(), (Lines{"line one", "half done", ""}));
   std::fclose(terminal);
+}
+
+// More rows than a terminal of 4 lines has room for: rows that scrolled into the log could not be
+// erased, so the board keeps to the screen, less the log's last line, and counts the others.
+TEST(ConsoleBoard, KeepsToTheScreenAndCountsTheRowsLeftOut) {
+  PseudoTerminal pty;
+  const winsize size{.ws_row = 4, .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
+  ASSERT_EQ(::ioctl(pty.MasterFd(), TIOCSWINSZ, &size), 0);
+  std::FILE* terminal = std::fopen(pty.SlavePath().c_str(), "w");
+  ASSERT_NE(terminal, nullptr);
+  {
+    ConsoleBoard board(terminal, terminal, true, 6);
+    for (std::size_t row = 0; row < 6; ++row) board.SetRow(row, "row " + std::to_string(row), true);
+    board.Print("log\n");
+  }
+  std::fclose(terminal);
+  const std::vector<std::uint8_t> shown = pty.ReadAvailable(std::chrono::milliseconds(100));
+  EXPECT_EQ(Screen({shown.begin(), shown.end()}),
+            (std::vector<std::string>{"log", "row 0", "row 1", "+4 more"}));
 }
 
 }  // namespace

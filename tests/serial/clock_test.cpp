@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
+#include "serial/ticker.h"
 #include "support/fast_ticker.h"
 
 namespace kelvo {
@@ -36,6 +39,30 @@ TEST(Clock, DelayEndsAtTheTickThatReachesItsTarget) {
     }
     EXPECT_EQ(clock.TickCount() - c.start, 50u * c.ticks) << c.start << " + " << c.ms << " ms";
   }
+}
+
+// After a stall of ten periods (the process stopped with Ctrl-Z), the next tick comes a period
+// after the wake-up: the ticks missed never come in a burst that would end every wait at once.
+TEST(Ticker, GoesOnFromAStallWithoutCatchingUp) {
+  constexpr std::chrono::milliseconds kPeriod(Clock::kTickMs);
+  std::vector<Ticker::TimePoint> deadlines, wakes;
+  std::promise<void> recorded;
+  Clock clock;
+  {
+    Ticker ticker({&clock}, [&](Ticker::TimePoint deadline) {
+      if (wakes.size() == 6) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return deadline;
+      }
+      deadlines.push_back(deadline);
+      wakes.push_back(deadline + (wakes.size() == 2 ? 10 * kPeriod : kPeriod * 0));
+      if (wakes.size() == 6) recorded.set_value();
+      return wakes.back();
+    });
+    recorded.get_future().wait();
+  }
+  for (std::size_t i = 1; i < deadlines.size(); ++i)
+    EXPECT_EQ(deadlines[i] - wakes[i - 1], kPeriod) << "sleep " << i;
 }
 
 }  // namespace

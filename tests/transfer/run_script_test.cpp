@@ -42,6 +42,7 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
     std::vector<Bytes> bursts;
     std::string log;
     Then then = kNothing;
+    TransferOutcome outcome = TransferOutcome::kComplete;
   };
   std::string send28 = "SEND", send29 = "SEND";
   for (int i = 0; i < 28; ++i) send28 += " 02", send29 += " 01";
@@ -53,7 +54,12 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
       {"SEND 01\rSEND 02\n", {{0x01, 0x02}}, "Sending Data SEND 01SEND 02\r\n"},
       {"SEND 1\200F\377 2\n", {{0x1F, 0x02}}, "Sending Data SEND 1F 2\r\n"},
       {send28 + "\n", {Bytes(28, 0x02)}, "Sending Data " + send28 + "\r\n"},
-      {send29 + "\n", {}, "Too many bytes (29, at most 28) in " + send29 + "\r\n"},
+      // A refused line fails the playback, which goes on all the same.
+      {send29 + "\nSEND 01\n",
+       {{0x01}},
+       "Too many bytes (29, at most 28) in " + send29 + "\r\nSending Data SEND 01\r\n",
+       kNothing,
+       TransferOutcome::kFailed},
       {"SEND\nSEND   \n", {}, "No data found in SEND\r\nNo data found in SEND   \r\n"},
       {"\"Hi\"\n\"\n  \"\"  quotes \n\"SEND 01\n", {}, "Hi\"\r\n\r\n  quotes \r\nSEND 01\r\n"},
       {"\n   \nhello\nsend 01\n Send 01\n", {}, ""},
@@ -88,7 +94,7 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
     };
     testing::FastTicker ticker(shared.clock);
     EXPECT_EQ(RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome,
-              c.then == kHalt ? TransferOutcome::kHalted : TransferOutcome::kComplete);
+              c.then == kHalt ? TransferOutcome::kHalted : c.outcome);
     EXPECT_EQ(tap.bursts, c.bursts);
     // The lines between the frame's file line and its "Closing Port".
     const std::string log = form.Log();

@@ -5,7 +5,7 @@
 #include "exit_status.h"
 #include "halt_signals.h"
 #include "port_list.h"
-#include "serial/serial_port.h"
+#include "same_port.h"
 #include "simulated_device.h"
 
 namespace kelvo::cli {
@@ -19,11 +19,12 @@ std::string Footer() {
   return std::string(
              "Defaults for --port, --address, --device and --delay come from KELVO.DAT in the\n"
              "current directory when it is there (the window writes it on Quit), else they are\n"
-             "COM1, 0x2000, \"ZARQ 40 - 580\" and 0. kelvo-cli never writes KELVO.DAT.\n") +
+             "COM1, 0x2000, \"ZARQ 40 - 580\" and 0. kelvo-cli never writes KELVO.DAT, and names\n"
+             "on standard error the values it takes from it.\n") +
          kPortNamesText +
          "\n\n"
-         "Response delay: 100 ms on a real 9600-baud serial port, up to 200 ms through a USB\n"
-         "adapter that buffers what it sends, 0 for a device that ignores the baud rate.\n\n" +
+         "Response delay: 100 ms for a 9600-baud UART or a USB serial adapter, 0 for a\n"
+         "device with native USB, 200 ms for the simulator or a USB bridge in CDC mode.\n\n" +
          kSimulateText +
          "\n\n"
          "--trace writes one line per burst of bytes: milliseconds since the start, \"->\" for\n"
@@ -32,8 +33,12 @@ std::string Footer() {
          "whole transfer at once; a device that fails stops none of the others. Each log line\n"
          "then begins with its port's name, --trace writes one file per port (trace-USB0.txt),\n"
          "and a table of the ports' outcomes ends the run.\n\n"
-         "Exit status: 0 upload complete (EOT sent) or script played, on every port; 1 a\n"
-         "transfer failed; 2 usage error; 124 halted by --timeout; 130 halted by " +
+         "Hints go to standard error, never into the log: a response delay that looks too\n"
+         "low, a device that does not answer, a script's last line that will not play.\n\n"
+         "Exit status: 0 upload complete (EOT sent) or script played with no SEND line\n"
+         "refused, on every port; 1 a transfer failed; 2 usage error (a port named twice\n"
+         "by any name, a --delay or --timeout that is not a whole number); 124 halted by\n"
+         "--timeout; 130 halted by " +
          kHaltSignalsText + ".\nA second one ends the program at once.";
 }
 
@@ -55,11 +60,25 @@ int SimulatedDeviceCount(const std::optional<std::string>& text, std::string& fi
   return count;
 }
 
+// Digits only: the form would read "abc" as 0 and "-5" as 65531, and a fraction of a second is
+// no use to a halt that comes at a tick.
+CLI::Validator WholeNumber(unsigned long least, unsigned long most) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        const bool digits = !text.empty() && text.size() <= 9 &&
+                            text.find_first_not_of("0123456789") == std::string::npos;
+        if (digits && std::stoul(text) >= least && std::stoul(text) <= most) return "";
+        return "takes a whole number from " + std::to_string(least) + " to " +
+               std::to_string(most) + ", not \"" + text + "\"";
+      },
+      "");
+}
+
 // Two transfers on one line would garble each other's blocks.
 void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
   for (std::size_t i = 0; i < ports.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
-      if (DevicePathFor(ports[i]) == DevicePathFor(ports[j])) {
+      if (SamePort(ports[i], ports[j])) {
         throw CLI::ValidationError(
             "--port", ports[j] == ports[i] ? ports[i] + " is named twice"
                                            : ports[j] + " and " + ports[i] + " are the same port");
@@ -87,10 +106,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                    ->allow_extra_args(false);
   app.add_option("--address", options.address, "start address text, e.g. 0x2000");
   app.add_option("--device", options.device, "device type text, e.g. ZARQX or \"ZARQ 40 - 580\"");
-  app.add_option("--delay", options.delay, "response delay text, read as milliseconds");
-  app.add_option("--timeout", options.timeout_seconds, "halt the transfer after SECONDS")
+  app.add_option("--delay", options.delay, "response delay in milliseconds, 0 to 65535")
+      ->type_name("MS")
+      ->check(WholeNumber(0, 65535));
+  app.add_option("--timeout", options.timeout_seconds, "halt the transfer after SECONDS, 1 or more")
       ->type_name("SECONDS")
-      ->check(CLI::Range(0.001, 1000000.0).description(""));
+      ->check(WholeNumber(1, 1000000));
   app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
       ->type_name("FILE");
   std::optional<std::string> simulate_count;

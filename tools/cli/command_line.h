@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@ struct CliOptions {
   std::optional<std::string> address;
   std::optional<std::string> device;
   std::optional<std::string> delay;
-  std::optional<double> timeout_seconds;
+  std::optional<std::uint32_t> timeout_seconds;
   std::optional<std::string> trace_path;
   int simulate = 0;  // simulated devices to run against instead of ports
   bool instant = false;

@@ -8,18 +8,21 @@
 
 namespace kelvo::cli {
 
-// Where the transfers of one run write: the log to log_stream, and on progress_terminal (nullptr
-// when that is no terminal) one live row per transfer, kept below the log and redrawn in place.
-// Safe to call from every transfer's thread; each call's text comes out whole.
+// Where the transfers of one run write: the log to log_stream, advice for the operator to
+// note_stream, and there too, when live_rows says it is a terminal, one live row per transfer,
+// kept below the log and redrawn in place, as many as the screen has room for and then a count
+// of the others. Safe to call from every transfer's thread; each call's text comes out whole.
 class ConsoleBoard {
  public:
-  ConsoleBoard(std::FILE* log_stream, std::FILE* progress_terminal, std::size_t rows);
+  ConsoleBoard(std::FILE* log_stream, std::FILE* note_stream, bool live_rows, std::size_t rows);
 
   bool ShowsProgress() const { return terminal_ != nullptr; }
   std::size_t Width() const;  // of the terminal, in columns
 
   // Log text: a piece of a line or whole lines.
   void Print(const std::string& text);
+  // Advice: whole lines, which never go into the log.
+  void Note(const std::string& text);
   // A row's new text (empty: not shown). It is drawn at once when now is set, else at the next
   // redraw, which comes often enough for the eye.
   void SetRow(std::size_t row, std::string text, bool now);
@@ -29,10 +32,12 @@ class ConsoleBoard {
  private:
   void Erase();
   void Draw();
+  void DrawRow(const std::string& text, std::size_t width);
 
   std::mutex mutex_;
   std::FILE* log_stream_;
-  std::FILE* terminal_;
+  std::FILE* note_stream_;
+  std::FILE* terminal_;  // the note stream when the rows are live
   std::vector<std::string> rows_;
   bool line_open_ = false;  // the log's last line is not finished yet
   std::size_t rows_shown_ = 0;

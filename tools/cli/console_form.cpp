@@ -18,7 +18,12 @@ bool CompletesAnUpdate(Control control) {
 }  // namespace
 
 ConsoleForm::ConsoleForm(ConsoleBoard& board, std::size_t row, std::string label)
-    : board_(board), row_(row), label_(std::move(label)) {}
+    : board_(board),
+      row_(row),
+      label_(std::move(label)),
+      note_prefix_(
+          "kelvo-cli: " +
+          (label_.empty() ? "" : label_.substr(0, label_.find_last_not_of(' ') + 1) + " ")) {}
 
 void ConsoleForm::SetText(Control control, const std::string& text) {
   MemoryForm::SetText(control, text);
@@ -47,19 +52,22 @@ void ConsoleForm::LogLine(const std::string& text) {
 }
 
 void ConsoleForm::Print(const std::string& piece) {
-  if (label_.empty()) {
-    board_.Print(piece);
-    return;
-  }
+  if (label_.empty()) board_.Print(piece);
   open_line_ += piece;
-  std::string lines;
+  std::string lines, notes;
   for (std::size_t end; (end = open_line_.find('\n')) != std::string::npos;) {
     last_line_ = open_line_.substr(0, end);
     lines += label_ + last_line_ + "\n";
+    if (const std::string hint = hints_.After(last_line_); !hint.empty()) {
+      notes += note_prefix_ + hint + "\n";
+    }
     open_line_.erase(0, end + 1);
   }
-  board_.Print(lines);
-  board_.SetRow(row_, RowText(), false);
+  if (!label_.empty()) {
+    board_.Print(lines);
+    board_.SetRow(row_, RowText(), false);
+  }
+  if (!notes.empty()) board_.Note(notes);
 }
 
 // Before the blocks begin, a labelled row tells what the transfer is doing.

@@ -4,13 +4,15 @@
 #include <string>
 
 #include "console_board.h"
+#include "log_hints.h"
 #include "progress_line.h"
 #include "transfer/memory_form.h"
 
 namespace kelvo::cli {
 
 // The form of one transfer run from a shell: the form in memory, and besides, the log goes to
-// the board with plain newlines for line ends, and the progress fields to the board's row.
+// the board with plain newlines for line ends, the progress fields to the board's row, and the
+// advice that the log's lines call for to the board's notes, led by the label's port name.
 // Without a label each log piece goes out the moment the transfer writes it; with one (when
 // several transfers share the board) every line goes out whole, led by the label. Used by the
 // one thread that runs the transfer.
@@ -30,9 +32,11 @@ class ConsoleForm : public MemoryForm {
   ConsoleBoard& board_;
   const std::size_t row_;
   const std::string label_;
-  std::string open_line_;  // with a label: the log's line not finished yet
-  std::string last_line_;  // with a label: the log's last finished line, for the row
+  const std::string note_prefix_;  // "kelvo-cli: USB0: "
+  std::string open_line_;          // the log's line not finished yet
+  std::string last_line_;          // the log's last finished line, for a labelled row
   ProgressMeter meter_;
+  LogHints hints_;
 };
 
 }  // namespace kelvo::cli

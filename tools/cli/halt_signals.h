@@ -10,7 +10,8 @@ void CatchHaltSignals(void (*on_signal)());
 void ReleaseHaltSignals();
 
 // Ends the program at once with status, safely from where on_signal runs, after a line break
-// that leaves a live progress line behind.
+// that leaves a live progress line behind. On Linux each open port's line first gets back what
+// the port changed (its settings, the kernel's RS-485 mode), which closing it would have put back.
 [[noreturn]] void EndAtOnce(int status);
 
 // How --help names them.

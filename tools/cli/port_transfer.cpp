@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "settings/settings_file.h"
+#include "transfer/input_file.h"
 
 namespace kelvo::cli {
 namespace {
@@ -11,39 +12,60 @@ namespace {
 // the packet has left: the delay covers the packet's time as well as the reply's.
 constexpr char kPacedSimulationDelay[] = "200";
 
+// An option's value as a shell takes it back.
+std::string Quoted(const std::string& text) {
+  return text.empty() || text.find(' ') != std::string::npos ? '"' + text + '"' : text;
+}
+
 // The form as Start would find it: the settings file's values (or the window's defaults), then
-// what the command line gives.
-void FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
-              const PortJob& job) {
+// what the command line gives. Returns the settings file's values that stay, as the options
+// that would give them ("--port COM3 --delay 100"); empty without the file.
+std::string FillForm(ControlPointers& form, SharedState& shared, const CliOptions& options,
+                     const PortJob& job) {
   LoadSettings(form, shared.ResponseDelay);
   form.SetText(Control::FileEdit, options.file);
-  if (job.device) form.SetText(Control::PortCombo, job.device->PortName());
-  if (job.port) form.SetText(Control::PortCombo, *job.port);
-  if (options.address) form.SetText(Control::StartAddressCombo, *options.address);
-  if (options.device) form.SetText(Control::DeviceTypeCombo, *options.device);
-  if (options.delay) {
-    form.SetText(Control::ResponseDelayEdit, *options.delay);
-  } else if (job.device && !options.instant) {
-    form.SetText(Control::ResponseDelayEdit, kPacedSimulationDelay);
-  }
+  std::string kept;
+  const auto fill = [&](Control field, const char* option, const std::optional<std::string>& text) {
+    if (text) {
+      form.SetText(field, *text);
+    } else {
+      if (!kept.empty()) kept += ' ';
+      kept.append(option).append(" ").append(Quoted(form.ReadText(field)));
+    }
+  };
+  fill(Control::PortCombo, "--port", job.device ? job.device->PortName() : job.port);
+  fill(Control::StartAddressCombo, "--address", options.address);
+  fill(Control::DeviceTypeCombo, "--device", options.device);
+  std::optional<std::string> delay = options.delay;
+  if (!delay && job.device && !options.instant) delay = kPacedSimulationDelay;
+  fill(Control::ResponseDelayEdit, "--delay", delay);
+  return InputFile::Open(kSettingsFileName).IsOpen() ? kept : "";
 }
 
 }  // namespace
 
 PortTransfer::PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row,
-                           PortJob job)
-    : job_(std::move(job)), form_(board, row, job_.label), kind_(ChooseTransfer(options.file)) {
-  FillForm(form_, shared_, options, job_);
+                           PortJob job, SharedState& shared)
+    : job_(std::move(job)),
+      shared_(shared),
+      form_(board, row, job_.label),
+      kind_(ChooseTransfer(options.file)) {
+  from_settings_file_ = FillForm(form_, shared_, options, job_);
 }
 
 PortTransfer::~PortTransfer() {
   Join();
 }
 
-void PortTransfer::Start() {
-  worker_ = std::thread([this] {
+void PortTransfer::Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts) {
+  worker_ = std::thread([this, image, &halts] {
     const auto start = std::chrono::steady_clock::now();
-    result_ = RunTransfer(kind_, form_, shared_, {.tap = job_.trace.get()});
+    const auto halt_again = [&] {
+      if (halts.Cause() != HaltCause::kNone) shared_.HaltRequested.store(1);
+    };
+    result_ =
+        RunTransfer(kind_, form_, shared_,
+                    {.tap = job_.trace.get(), .image = image, .after_halt_cleared = halt_again});
     elapsed_ = std::chrono::steady_clock::now() - start;
   });
 }

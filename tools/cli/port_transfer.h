@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "command_line.h"
 #include "console_board.h"
 #include "console_form.h"
+#include "halt_requests.h"
 #include "simulated_device.h"
 #include "trace_file.h"
 #include "transfer/transfer_frame.h"
@@ -24,20 +26,24 @@ struct PortJob {
   std::unique_ptr<TraceFile> trace;
 };
 
-// One port's transfer, exactly as the window's Start runs it: its own shared state, form and
-// worker thread. The caller drives its clock.
+// One port's transfer, exactly as the window's Start runs it, on a shared state of its own
+// (which the caller holds and whose clock it drives), with its own form and worker thread.
 class PortTransfer {
  public:
-  PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job);
+  PortTransfer(const CliOptions& options, ConsoleBoard& board, std::size_t row, PortJob job,
+               SharedState& shared);
   ~PortTransfer();
   PortTransfer(const PortTransfer&) = delete;
   PortTransfer& operator=(const PortTransfer&) = delete;
 
-  SharedState& Shared() { return shared_; }
   const PortJob& Job() const { return job_; }
   TransferKind Kind() const { return kind_; }
+  // The values taken from the settings file, as options: "--address 0x2000 --delay 100".
+  const std::string& FromSettingsFile() const { return from_settings_file_; }
 
-  void Start();
+  // image: the upload's image decoded already, if it is. A halt asked for before the transfer
+  // clears its flag at its start is asked again then.
+  void Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts);
   void Join();
 
   // Once joined:
@@ -47,9 +53,10 @@ class PortTransfer {
 
  private:
   PortJob job_;
-  SharedState shared_;
+  SharedState& shared_;
   ConsoleForm form_;
   const TransferKind kind_;
+  std::string from_settings_file_;
   TransferResult result_;
   std::chrono::steady_clock::duration elapsed_{};
   std::thread worker_;

@@ -1,7 +1,6 @@
 #include "run_cli.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -11,7 +10,9 @@
 #include "image_check.h"
 #include "port_list.h"
 #include "port_transfer.h"
+#include "script_tail.h"
 #include "serial/ticker.h"
+#include "settings/settings_file.h"
 #include "simulated_device.h"
 #include "summary_table.h"
 #include "terminal.h"
@@ -55,6 +56,12 @@ std::vector<std::string> Labels(const std::vector<std::string>& names) {
   return labels;
 }
 
+// As many as Jobs makes.
+std::size_t PortCount(const CliOptions& options) {
+  if (options.simulate > 0) return static_cast<std::size_t>(options.simulate);
+  return std::max<std::size_t>(options.ports.size(), 1);
+}
+
 // The jobs of the run, one per port; a simulated device is named by its number, as its
 // pseudo-terminal's name says nothing to the operator. Empty, with the status set, when the
 // run cannot start.
@@ -94,6 +101,21 @@ std::vector<PortJob> Jobs(const CliOptions& options,
   return jobs;
 }
 
+// What the settings file gave, and a script's last line that will not play: the operator
+// would otherwise not know, since neither shows in the log.
+void NoteWhatTheLogLeavesOut(ConsoleBoard& board, const CliOptions& options,
+                             const PortTransfer& transfer) {
+  if (!transfer.FromSettingsFile().empty()) {
+    board.Note(std::string("kelvo-cli: taken from ./") + kSettingsFileName + ": " +
+               transfer.FromSettingsFile() + "\n");
+  }
+  if (transfer.Kind() != TransferKind::kRunScript) return;
+  if (const std::string line = UnplayedLastLine(options.file); !line.empty()) {
+    board.Note("kelvo-cli: " + options.file +
+               ": the last line has no line feed, so it is not played: " + line + "\n");
+  }
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options) {
@@ -101,6 +123,20 @@ int RunCli(const CliOptions& options) {
     std::fputs(FormatPortList(ListSerialPorts()).c_str(), stdout);
     return kExitComplete;
   }
+
+  // Halts are caught before anything starts, so that a Ctrl-C while the devices start or the
+  // traces open still halts every port rather than ending the program.
+  std::vector<SharedState> shared(PortCount(options));
+  std::vector<SharedState*> shared_states;
+  std::vector<Clock*> clocks;
+  for (SharedState& state : shared) {
+    shared_states.push_back(&state);
+    clocks.push_back(&state.clock);
+  }
+  std::optional<std::uint32_t> timeout_ms;
+  if (options.timeout_seconds) timeout_ms = *options.timeout_seconds * 1000;
+  const Ticker ticker(clocks);
+  const HaltRequests halts(shared_states, timeout_ms);
 
   std::vector<std::unique_ptr<SimulatedDevice>> devices;
   for (int i = 0; i < options.simulate; ++i) {
@@ -117,34 +153,26 @@ int RunCli(const CliOptions& options) {
   std::vector<PortJob> jobs = Jobs(options, devices, names, status);
   if (jobs.empty()) return status;
 
-  ConsoleBoard board(stdout, IsLiveTerminal(stderr) ? stderr : nullptr, jobs.size());
+  ConsoleBoard board(stdout, stderr, IsLiveTerminal(stderr), jobs.size());
   std::vector<std::unique_ptr<PortTransfer>> transfers;
-  std::vector<SharedState*> shared;
-  std::vector<Clock*> clocks;
   for (PortJob& job : jobs) {
+    const std::size_t row = transfers.size();
     transfers.push_back(
-        std::make_unique<PortTransfer>(options, board, transfers.size(), std::move(job)));
-    shared.push_back(&transfers.back()->Shared());
-    clocks.push_back(&transfers.back()->Shared().clock);
-  }
-  std::optional<std::uint32_t> timeout_ms;
-  if (options.timeout_seconds) {
-    timeout_ms = static_cast<std::uint32_t>(std::ceil(*options.timeout_seconds * 1000));
+        std::make_unique<PortTransfer>(options, board, row, std::move(job), shared.at(row)));
   }
 
-  HaltCause cause = HaltCause::kNone;
-  {
-    Ticker ticker(clocks);
-    HaltRequests halts(shared, timeout_ms);
-    for (auto& transfer : transfers) transfer->Start();
-    for (auto& transfer : transfers) transfer->Join();
-    cause = halts.Cause();
-  }
+  // Decoded once for every port; a file that will not decode is left to each transfer, which
+  // logs why.
+  const bool upload = transfers.front()->Kind() == TransferKind::kUploadImage;
+  const ImageResult image = upload ? ReadImageFile(options.file) : ImageResult{};
+  NoteWhatTheLogLeavesOut(board, options, *transfers.front());
+
+  for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr, halts);
+  for (auto& transfer : transfers) transfer->Join();
+  const HaltCause cause = halts.Cause();
   board.ClearRows();
 
-  const bool check_memory =
-      !devices.empty() && transfers.front()->Kind() == TransferKind::kUploadImage;
-  const ImageResult image = check_memory ? ReadImageFile(options.file) : ImageResult{};
+  const bool check_memory = upload && !devices.empty();
   std::vector<SummaryRow> summary;
   for (std::size_t i = 0; i < transfers.size(); ++i) {
     PortTransfer& transfer = *transfers[i];

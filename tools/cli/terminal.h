@@ -11,5 +11,7 @@ bool IsLiveTerminal(std::FILE* stream);
 
 // The terminal's width in columns; 80 when it does not say.
 std::size_t TerminalWidth(std::FILE* terminal);
+// Its height in lines; 24 when it does not say.
+std::size_t TerminalHeight(std::FILE* terminal);
 
 }  // namespace kelvo::cli

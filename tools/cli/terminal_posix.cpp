@@ -15,4 +15,10 @@ std::size_t TerminalWidth(std::FILE* terminal) {
   return 80;
 }
 
+std::size_t TerminalHeight(std::FILE* terminal) {
+  winsize size{};
+  if (::ioctl(fileno(terminal), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+  return 24;
+}
+
 }  // namespace kelvo::cli

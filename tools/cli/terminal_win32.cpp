@@ -27,4 +27,11 @@ std::size_t TerminalWidth(std::FILE* terminal) {
   return width > 0 ? static_cast<std::size_t>(width) : 80;
 }
 
+std::size_t TerminalHeight(std::FILE* terminal) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(HandleOf(terminal), &info)) return 24;
+  const int height = info.srWindow.Bottom - info.srWindow.Top + 1;
+  return height > 0 ? static_cast<std::size_t>(height) : 24;
+}
+
 }  // namespace kelvo::cli
