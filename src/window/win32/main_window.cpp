@@ -5,7 +5,6 @@
 #include <timeapi.h>
 
 #include <array>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,6 +15,7 @@
 #include "window/win32/dialog_template.h"
 #include "window/win32/form_model.h"
 #include "window/win32/log_view.h"
+#include "window/window_texts.h"
 
 namespace kelvo {
 namespace {
@@ -121,6 +121,12 @@ void Browse(Window& window) {
   if (::GetOpenFileNameA(&dialog)) ::SetWindowTextA(Item(window, Control::FileEdit), path.data());
 }
 
+// Return, keypad Enter and Esc reach the dialog as Quit and Cancel; a click on Quit comes
+// without the key down.
+bool FromEnterOrEsc() {
+  return ::GetKeyState(VK_RETURN) < 0 || ::GetKeyState(VK_ESCAPE) < 0;
+}
+
 void Initialise(Window& window) {
   const HMENU system_menu = ::GetSystemMenu(window.dialog, FALSE);
   ::AppendMenuA(system_menu, MF_SEPARATOR, 0, nullptr);
@@ -167,19 +173,28 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
     case WM_HELP:  // F1
       ::SendMessageW(dialog, WM_COMMAND, forms::kHelpButton, 0);
       return TRUE;
+    case WM_CLOSE:  // the close box, Alt+F4
+      if (window->launcher->Busy() &&
+          ::MessageBoxA(dialog, window_texts::kCloseWhileRunning, window_texts::kCaption,
+                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+        return TRUE;
+      }
+      ::EndDialog(dialog, IDCANCEL);
+      return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
-        case IDOK: {  // Quit, and Enter
-          // The window and its log are gone once Quit is done; only a console can be told.
-          const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
-          if (!why.empty()) {
-            std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
+        case IDOK:      // Quit, and Enter
+        case IDCANCEL:  // Esc
+          // A stray key must not close the window and leave the device half-loaded.
+          if (window->launcher->Busy() && FromEnterOrEsc()) return TRUE;
+          if (LOWORD(wparam) == IDOK) {
+            const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
+            if (!why.empty()) {
+              ::MessageBoxA(dialog, window_texts::NotSaved(why).c_str(), window_texts::kCaption,
+                            MB_OK | MB_ICONWARNING);
+            }
           }
-          ::EndDialog(dialog, IDOK);
-          return TRUE;
-        }
-        case IDCANCEL:  // Esc and the close box
-          ::EndDialog(dialog, IDCANCEL);
+          ::EndDialog(dialog, LOWORD(wparam));
           return TRUE;
         case forms::kBrowseButton:
           Browse(*window);
