@@ -68,6 +68,8 @@ if start_window image.bin; then
   is_open "About Kelvo" || fail "about: closed by itself"
   [ "$(log_lines)" -gt "$before" ] || fail "about: the log stood still behind it"
   press_in "About Kelvo" Escape
+  probe "Harvenor - Kelvo " | grep -q "^dpi-awareness PerMonitorV2" ||
+    fail "window: its program does not declare itself DPI-aware per monitor (v2)"
 
   sum=$(od -An -v -tu1 <(cat "$work/image.bin"; head -c 78 /dev/zero | tr '\0' '\377') |
     awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X", s % 65536 }')
