@@ -78,13 +78,18 @@ if start_window image.bin; then
     [ "$shown" = "${expected#* }" ] || fail "window: field ${expected%% *} shows '$shown'"
   done
 
-  # A click in the log, Ctrl+A and Ctrl+C put the whole log on the clipboard.
+  # A click in the log, then keys that select and Ctrl+C: the whole log, or its first lines.
   xdotool mousemove --window "$window" 200 300 click 1 2>/dev/null || true
   sleep 0.5
-  key ctrl+a ctrl+c
-  sleep 0.5
-  [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed 's/$/\\n/' | tr -d '\n')" = \
-    "$(field 1010)" ] || fail "window: the clipboard does not hold the log"
+  for selection in "ctrl+a:all" "ctrl+Home shift+Down shift+End:2"; do
+    # shellcheck disable=SC2086 # the keys
+    key ${selection%:*} ctrl+c
+    sleep 0.5
+    [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed 's/$/\\n/' | tr -d '\n')" = \
+      "$(field 1010 | awk -F '\\\\n' -v n="${selection#*:}" '{
+        for (i = 1; i < NF && (n == "all" || i <= n); i++) printf "%s\\n", $i }')" ] ||
+      fail "window: after ${selection%:*} the clipboard does not hold that part of the log"
+  done
   key Escape
   await_end
 fi
