@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "halt_signals.h"
+#include "terminal.h"
 
 namespace kelvo::cli {
 namespace {
@@ -35,6 +36,7 @@ void ReleaseHaltSignals() {
 }
 
 void EndAtOnce(int status) {
+  RestoreTerminal();
   static constexpr char kNewLine = '\n';
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
   ::_exit(status);
