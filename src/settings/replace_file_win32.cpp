@@ -45,8 +45,10 @@ bool Rewind(HANDLE file) {
 }
 
 std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared, as whoever kept the file from being replaced may still hold it open.
+  const HANDLE file =
+      ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Why(::GetLastError());
   const std::vector<std::uint8_t> old = ReadAll(file);
   std::string why;
@@ -65,6 +67,23 @@ std::string FullPath(const std::string& path) {
   char full[MAX_PATH];
   const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
   return length > 0 && length < sizeof full ? std::string(full, length) : path;
+}
+
+// Gives the file at path the temporary's bytes. ReplaceFile keeps the old file's attributes
+// and access rights; a first save has none. An indexer, a virus scanner or a cloud client that
+// has the file open for a moment makes it fail, so it is tried for about a second.
+bool TakeTemporary(const std::string& path, const std::string& temporary) {
+  constexpr int kTries = 10;  // 100 ms apart
+  for (int tries = 1;; ++tries) {
+    // Looked at each time: a replace that fails half-way may have removed the old file.
+    const bool replaced =
+        ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES
+            ? ::ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
+                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+            : ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+    if (replaced || tries == kTries) return replaced;
+    ::Sleep(100);
+  }
 }
 
 }  // namespace
@@ -87,16 +106,9 @@ std::string ReplaceFileContents(const std::string& name, std::span<const std::ui
   std::string why;
   if (!WriteAll(file, bytes) || !::FlushFileBuffers(file)) why = Why(::GetLastError());
   ::CloseHandle(file);
-  // ReplaceFile keeps the old file's attributes and access rights; a first save has none.
-  const bool replaced =
-      why.empty() &&
-      (exists ? ::ReplaceFileA(path.c_str(), temporary.c_str(), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-              : ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH));
-  if (replaced) return "";
-  if (why.empty()) why = Why(::GetLastError());
+  if (why.empty() && TakeTemporary(path, temporary)) return "";
   ::DeleteFileA(temporary.c_str());
-  return why;
+  return why.empty() ? RewriteInPlace(path, bytes) : why;
 }
 
 }  // namespace kelvo

@@ -19,4 +19,10 @@ inline constexpr char kCloseWhileRunning[] =
     "A transfer is running. Closing the window ends it and may leave the device half-loaded.\n\n"
     "Close anyway?";
 
+// Help when the file is missing or no program here opens RTF; the path says where to look.
+inline std::string HelpNotOpened(const std::string& path) {
+  return "The help could not be opened: " + path +
+         "\n\nNo program here opens RTF files, or the file is missing.";
+}
+
 }  // namespace kelvo::window_texts

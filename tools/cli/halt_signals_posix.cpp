@@ -4,6 +4,7 @@
 
 #include "halt_signals.h"
 #include "serial/open_lines_posix.h"
+#include "terminal.h"
 
 namespace kelvo::cli {
 namespace {
@@ -37,6 +38,7 @@ void ReleaseHaltSignals() {
 
 void EndAtOnce(int status) {
   PutBackOpenLines();
+  RestoreTerminal();
   static constexpr char kNewLine = '\n';
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, &kNewLine, 1);
   ::_exit(status);

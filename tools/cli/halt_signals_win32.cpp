@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "halt_signals.h"
+#include "terminal.h"
 
 namespace kelvo::cli {
 namespace {
@@ -29,6 +30,7 @@ void ReleaseHaltSignals() {
 }
 
 void EndAtOnce(int status) {
+  RestoreTerminal();
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), "\r\n", 2, &written, nullptr);
   ::ExitProcess(static_cast<UINT>(status));

@@ -5,6 +5,10 @@
 
 namespace kelvo::cli {
 
+// A terminal here takes the log's bytes as they are, and IsLiveTerminal changes nothing.
+void PrepareTerminal() {}
+void RestoreTerminal() {}
+
 bool IsLiveTerminal(std::FILE* stream) {
   return ::isatty(fileno(stream));
 }

@@ -89,9 +89,14 @@ void WriteClass(TemplateWriter& out, forms::Kind kind) {
 }  // namespace
 
 std::vector<WORD> DialogTemplate(const forms::Form& form, DWORD style, DWORD extended_style) {
+  // The extended form, as only it gives DS_SHELLFONT its meaning: the shell's dialog font,
+  // which scales with the display, where "MS Sans Serif" is a bitmap font that does not.
   TemplateWriter out;
-  out.Dword(style | DS_SETFONT);
+  out.Word(1);  // version
+  out.Word(0xFFFF);
+  out.Dword(0);  // no help id
   out.Dword(extended_style);
+  out.Dword(style | DS_SHELLFONT);
   out.Word(static_cast<WORD>(form.controls.size()));
   out.Word(0);  // x, y: the dialog is centred
   out.Word(0);
@@ -100,17 +105,20 @@ std::vector<WORD> DialogTemplate(const forms::Form& form, DWORD style, DWORD ext
   out.Word(0);  // no menu
   out.Word(0);  // the standard dialog class
   out.Text(form.caption);
-  out.Word(8);
-  out.Text(L"MS Sans Serif");
+  out.Word(8);  // points
+  out.Word(FW_NORMAL);
+  out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET));  // italic, character set
+  out.Text(L"MS Shell Dlg");
   for (const forms::Control& control : form.controls) {
     out.AlignToDword();
-    out.Dword(ControlStyle(control));
+    out.Dword(0);  // no help id
     out.Dword(0);
+    out.Dword(ControlStyle(control));
     out.Word(static_cast<WORD>(control.rect.x));
     out.Word(static_cast<WORD>(control.rect.y));
     out.Word(static_cast<WORD>(control.rect.w));
     out.Word(static_cast<WORD>(control.rect.h));
-    out.Word(static_cast<WORD>(control.id == 0 ? -1 : control.id));
+    out.Dword(control.id == 0 ? static_cast<DWORD>(-1) : static_cast<DWORD>(control.id));
     WriteClass(out, control.kind);
     out.Text(control.text);
     out.Word(0);  // no creation data

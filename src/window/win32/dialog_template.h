@@ -12,8 +12,9 @@ namespace kelvo {
 inline constexpr wchar_t kLogViewClass[] = L"KelvoLog";
 
 // An in-memory dialog template of form, for DialogBoxIndirectParamW: the form's caption, size,
-// controls, ids, styles and order, in the dialog units of the "MS Sans Serif" 8-point font.
-// style is the dialog's own window style.
+// controls, ids, styles and order, in the dialog units of the 8-point "MS Shell Dlg" font, which
+// has the metrics of the "MS Sans Serif" that the form was laid out in. style is the dialog's own
+// window style.
 std::vector<WORD> DialogTemplate(const forms::Form& form, DWORD style, DWORD extended_style);
 
 }  // namespace kelvo

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,13 @@ constexpr int kMargin = 2;  // pixels between the border and the text
 struct Pane {
   std::string text;
   std::vector<std::size_t> line_starts{0};
-  std::size_t caret = 0;
-  std::size_t anchor = 0, end = 0;  // the selection, from where the mouse went down
-  std::size_t top = 0;              // the first line in view
-  int left = 0;                     // pixels scrolled across, to keep the caret in view
+  std::size_t anchor = 0, caret = 0;  // the selection, from its fixed end to the caret
+  std::size_t top = 0;                // the first line in view
+  int left = 0;                       // pixels scrolled across, to keep the caret in view
   HFONT font = nullptr;
   int line_height = 13;
   bool focused = false;
+  int wheel = 0;  // the wheel's turn not yet scrolled; a notch is WHEEL_DELTA
 };
 
 Pane& PaneOf(HWND view) {
@@ -112,10 +113,8 @@ void FollowCaret(HWND view, Pane& pane) {
   PlaceCaret(view, pane);
 }
 
-std::size_t OffsetAt(HWND view, const Pane& pane, int x, int y) {
-  const std::size_t line =
-      std::min(pane.line_starts.size() - 1,
-               pane.top + static_cast<std::size_t>(std::max(0, y - kMargin) / pane.line_height));
+// The offset in line nearest the client area's x.
+std::size_t OffsetIn(HWND view, const Pane& pane, std::size_t line, int x) {
   const std::string_view text = Line(pane, line);
   const HDC dc = ::GetDC(view);
   const HGDIOBJ old = ::SelectObject(dc, pane.font);
@@ -129,8 +128,58 @@ std::size_t OffsetAt(HWND view, const Pane& pane, int x, int y) {
   return pane.line_starts[line] + column;
 }
 
+std::size_t OffsetAt(HWND view, const Pane& pane, int x, int y) {
+  const std::size_t line =
+      std::min(pane.line_starts.size() - 1,
+               pane.top + static_cast<std::size_t>(std::max(0, y - kMargin) / pane.line_height));
+  return OffsetIn(view, pane, line, x);
+}
+
+// Where key moves the caret, as in a read-only edit control, if it is a key that moves it; the
+// caret never stops inside a line break.
+std::optional<std::size_t> CaretAfterKey(HWND view, const Pane& pane, WPARAM key, bool control) {
+  const std::size_t line = LineOf(pane, pane.caret);
+  const std::size_t start = pane.line_starts[line];
+  const std::size_t end = start + Line(pane, line).size();
+  const std::size_t last = pane.line_starts.size() - 1;
+  const std::size_t page = LinesInView(view, pane);
+  const int x = CaretPoint(view, pane).x;
+  switch (key) {
+    case VK_LEFT:
+      if (pane.caret > start) return pane.caret - 1;
+      return line > 0 ? pane.line_starts[line - 1] + Line(pane, line - 1).size() : pane.caret;
+    case VK_RIGHT:
+      if (pane.caret < end) return pane.caret + 1;
+      return line < last ? pane.line_starts[line + 1] : pane.caret;
+    case VK_UP:
+      return OffsetIn(view, pane, line - std::min<std::size_t>(line, 1), x);
+    case VK_DOWN:
+      return OffsetIn(view, pane, std::min(last, line + 1), x);
+    case VK_PRIOR:
+      return OffsetIn(view, pane, line - std::min(line, page), x);
+    case VK_NEXT:
+      return OffsetIn(view, pane, std::min(last, line + page), x);
+    case VK_HOME:
+      return control ? 0 : start;
+    case VK_END:
+      return control ? pane.text.size() : end;
+  }
+  return std::nullopt;
+}
+
+std::wstring WideText(const Pane& pane) {
+  const int size = static_cast<int>(pane.text.size());
+  std::wstring wide(static_cast<std::size_t>(
+                        ::MultiByteToWideChar(CP_ACP, 0, pane.text.data(), size, nullptr, 0)),
+                    L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, pane.text.data(), size, wide.data(),
+                        static_cast<int>(wide.size()));
+  return wide;
+}
+
 void Copy(HWND view, const Pane& pane) {
-  const std::size_t from = std::min(pane.anchor, pane.end), to = std::max(pane.anchor, pane.end);
+  const std::size_t from = std::min(pane.anchor, pane.caret);
+  const std::size_t to = std::max(pane.anchor, pane.caret);
   if (from == to || !::OpenClipboard(view)) return;
   ::EmptyClipboard();
   if (const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, to - from + 1)) {
@@ -151,7 +200,8 @@ void Paint(HWND view, const Pane& pane) {
   RECT client{};
   ::GetClientRect(view, &client);
   ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_WINDOW));
-  const std::size_t from = std::min(pane.anchor, pane.end), to = std::max(pane.anchor, pane.end);
+  const std::size_t from = std::min(pane.anchor, pane.caret);
+  const std::size_t to = std::max(pane.anchor, pane.caret);
   const std::size_t last =
       std::min(pane.line_starts.size(), pane.top + LinesInView(view, pane) + 1);
   for (std::size_t line = pane.top; line < last; ++line) {
@@ -198,6 +248,8 @@ LRESULT CALLBACK Procedure(HWND view, UINT message, WPARAM wparam, LPARAM lparam
       pane.line_height = std::max<LONG>(1, metrics.tmHeight);
       ::SelectObject(dc, old);
       ::ReleaseDC(view, dc);
+      // A new font also comes when the window moves to a display of another scale.
+      ScrollTo(view, pane, static_cast<std::ptrdiff_t>(pane.top));
       return 0;
     }
     case WM_PAINT:
@@ -241,55 +293,61 @@ LRESULT CALLBACK Procedure(HWND view, UINT message, WPARAM wparam, LPARAM lparam
       PlaceCaret(view, pane);
       return 0;
     }
-    case WM_MOUSEWHEEL:
-      ScrollTo(
-          view, pane,
-          static_cast<std::ptrdiff_t>(pane.top) - 3 * GET_WHEEL_DELTA_WPARAM(wparam) / WHEEL_DELTA);
+    case WM_MOUSEWHEEL: {
+      // Three lines a notch; a touchpad sends a notch in many small parts, which add up.
+      constexpr int kPerLine = WHEEL_DELTA / 3;
+      const int delta = GET_WHEEL_DELTA_WPARAM(wparam);
+      if ((delta < 0) != (pane.wheel < 0)) pane.wheel = 0;
+      pane.wheel += delta;
+      const int lines = pane.wheel / kPerLine;
+      pane.wheel -= lines * kPerLine;
+      ScrollTo(view, pane, static_cast<std::ptrdiff_t>(pane.top) - lines);
       PlaceCaret(view, pane);
       return 0;
+    }
     case WM_LBUTTONDOWN:
       ::SetFocus(view);
       ::SetCapture(view);
-      pane.anchor = pane.end = OffsetAt(view, pane, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+      pane.caret = OffsetAt(view, pane, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+      if ((wparam & MK_SHIFT) == 0) pane.anchor = pane.caret;
+      PlaceCaret(view, pane);
       ::InvalidateRect(view, nullptr, TRUE);
       return 0;
     case WM_MOUSEMOVE:
       if (::GetCapture() == view) {
-        pane.end = OffsetAt(view, pane, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+        pane.caret = OffsetAt(view, pane, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+        PlaceCaret(view, pane);
         ::InvalidateRect(view, nullptr, TRUE);
       }
       return 0;
     case WM_LBUTTONUP:
       if (::GetCapture() == view) ::ReleaseCapture();
       return 0;
-    // The log's text, for screen readers and tests that read the window from outside.
+    // The log's text, for screen readers and tests that read the window from outside. Its
+    // bytes are in the ANSI code page, as the rest of the window's texts are.
     case WM_GETTEXTLENGTH:
-      return static_cast<LRESULT>(pane.text.size());
+      return static_cast<LRESULT>(WideText(pane).size());
     case WM_GETTEXT: {
       if (wparam == 0) return 0;
-      const std::size_t count = std::min<std::size_t>(pane.text.size(), wparam - 1);
-      auto* out = reinterpret_cast<wchar_t*>(lparam);
-      for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(pane.text[i]);
-      out[count] = L'\0';
+      const std::wstring text = WideText(pane);
+      const std::size_t count = text.copy(reinterpret_cast<wchar_t*>(lparam), wparam - 1);
+      reinterpret_cast<wchar_t*>(lparam)[count] = L'\0';
       return static_cast<LRESULT>(count);
     }
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
     case WM_KEYDOWN: {
       const bool control = ::GetKeyState(VK_CONTROL) < 0;
-      const auto page = static_cast<std::ptrdiff_t>(LinesInView(view, pane));
-      const auto top = static_cast<std::ptrdiff_t>(pane.top);
       if (control && wparam == 'C') Copy(view, pane);
       if (control && wparam == 'A') {
         pane.anchor = 0;
-        pane.end = pane.text.size();
-        ::InvalidateRect(view, nullptr, TRUE);
+        pane.caret = pane.text.size();
+        FollowCaret(view, pane);
+      } else if (const auto caret = CaretAfterKey(view, pane, wparam, control)) {
+        pane.caret = *caret;
+        if (::GetKeyState(VK_SHIFT) >= 0) pane.anchor = pane.caret;
+        FollowCaret(view, pane);
       }
-      if (wparam == VK_UP) ScrollTo(view, pane, top - 1);
-      if (wparam == VK_DOWN) ScrollTo(view, pane, top + 1);
-      if (wparam == VK_PRIOR) ScrollTo(view, pane, top - page);
-      if (wparam == VK_NEXT) ScrollTo(view, pane, top + page);
-      PlaceCaret(view, pane);
       return 0;
     }
     case WM_SETFOCUS:
@@ -323,14 +381,16 @@ void Apply(HWND view, const FormModel::Changes& changes) {
   if (changes.log_restarted) {
     pane.text.clear();
     pane.line_starts.assign(1, 0);
-    pane.anchor = pane.end = pane.top = 0;
+    pane.anchor = pane.caret = pane.top = 0;
   }
   const std::size_t old_size = pane.text.size();
   pane.text += changes.log_added;
   for (std::size_t i = old_size; i < pane.text.size(); ++i) {
     if (pane.text[i] == '\n') pane.line_starts.push_back(i + 1);
   }
-  pane.caret = std::min(changes.log_caret, pane.text.size());
+  // The view follows the log, unless the operator is selecting in it.
+  if (pane.anchor != pane.caret) return ScrollTo(view, pane, static_cast<std::ptrdiff_t>(pane.top));
+  pane.anchor = pane.caret = std::min(changes.log_caret, pane.text.size());
   FollowCaret(view, pane);
 }
 

@@ -1,11 +1,11 @@
 #include "window/win32/main_window.h"
 
+#include <cderr.h>
 #include <commdlg.h>
+#include <objbase.h>
 #include <shellapi.h>
 #include <timeapi.h>
 
-#include <array>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,6 +16,7 @@
 #include "window/win32/dialog_template.h"
 #include "window/win32/form_model.h"
 #include "window/win32/log_view.h"
+#include "window/window_texts.h"
 
 namespace kelvo {
 namespace {
@@ -102,12 +103,20 @@ void ShowAbout(const Window& window) {
                             window.dialog, AboutProcedure, 0);
 }
 
+std::string CurrentFolder() {
+  std::string folder(::GetCurrentDirectoryA(0, nullptr), '\0');
+  folder.resize(::GetCurrentDirectoryA(static_cast<DWORD>(folder.size()), folder.data()));
+  return folder;
+}
+
 void Browse(Window& window) {
-  // Opens where FileEdit points; choosing a file never changes the current folder, against
-  // which the settings and help files resolve.
-  std::array<char, MAX_PATH> path{};
+  // Opens where FileEdit points. The dialog moves the current folder as the operator browses,
+  // OFN_NOCHANGEDIR or not, and KELVO.DAT and the help are found there.
+  const std::string folder = CurrentFolder();
   const std::string current = TextOf(Item(window, Control::FileEdit));
-  current.copy(path.data(), path.size() - 1);
+  // Sized to hold the whole text, so that a name the dialog cannot take is refused, not cut.
+  std::string path(std::max<std::size_t>(MAX_PATH, current.size() + 1), '\0');
+  current.copy(path.data(), current.size());
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window.dialog;
@@ -117,8 +126,45 @@ void Browse(Window& window) {
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
   dialog.lpstrDefExt = "bin";
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-  if (::GetOpenFileNameA(&dialog)) ::SetWindowTextA(Item(window, Control::FileEdit), path.data());
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  bool chosen = ::GetOpenFileNameA(&dialog);
+  // A name it refuses (a '|', a '"', too long) would leave Browse dead until FileEdit changes.
+  if (!chosen && ::CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+    path[0] = '\0';
+    chosen = ::GetOpenFileNameA(&dialog);
+  }
+  ::SetCurrentDirectoryA(folder.c_str());
+  if (chosen) ::SetWindowTextA(Item(window, Control::FileEdit), path.c_str());
+}
+
+// The help in the current folder, else the copy beside the program.
+std::string HelpPath() {
+  char path[MAX_PATH];
+  if (::GetFileAttributesA(forms::kHelpFileName) != INVALID_FILE_ATTRIBUTES &&
+      ::GetFullPathNameA(forms::kHelpFileName, sizeof path, path, nullptr) < sizeof path) {
+    return path;
+  }
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+  const std::string program(path, length < sizeof path ? length : 0);
+  return program.substr(0, program.find_last_of('\\') + 1) + forms::kHelpFileName;
+}
+
+// Opened with the program the system opens RTF with; where there is none, the operator learns
+// where the file is.
+void Help(const Window& window) {
+  const std::string help = HelpPath();
+  const auto opened = reinterpret_cast<INT_PTR>(
+      ::ShellExecuteA(window.dialog, "open", help.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (opened <= 32) {
+    ::MessageBoxA(window.dialog, window_texts::HelpNotOpened(help).c_str(), window_texts::kCaption,
+                  MB_OK | MB_ICONWARNING);
+  }
+}
+
+// Return, keypad Enter and Esc reach the dialog as Quit and Cancel; a click on Quit comes
+// without the key down.
+bool FromEnterOrEsc() {
+  return ::GetKeyState(VK_RETURN) < 0 || ::GetKeyState(VK_ESCAPE) < 0;
 }
 
 void Initialise(Window& window) {
@@ -165,21 +211,30 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
       ShowAbout(*window);
       return TRUE;
     case WM_HELP:  // F1
-      ::SendMessageW(dialog, WM_COMMAND, forms::kHelpButton, 0);
+      Help(*window);
+      return TRUE;
+    case WM_CLOSE:  // the close box, Alt+F4
+      if (window->launcher->Busy() &&
+          ::MessageBoxA(dialog, window_texts::kCloseWhileRunning, window_texts::kCaption,
+                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+        return TRUE;
+      }
+      ::EndDialog(dialog, IDCANCEL);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
-        case IDOK: {  // Quit, and Enter
-          // The window and its log are gone once Quit is done; only a console can be told.
-          const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
-          if (!why.empty()) {
-            std::fprintf(stderr, "kelvo: %s not saved: %s\n", kSettingsFileName, why.c_str());
+        case IDOK:      // Quit, and Enter
+        case IDCANCEL:  // Esc
+          // A stray key must not close the window and leave the device half-loaded.
+          if (window->launcher->Busy() && FromEnterOrEsc()) return TRUE;
+          if (LOWORD(wparam) == IDOK) {
+            const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
+            if (!why.empty()) {
+              ::MessageBoxA(dialog, window_texts::NotSaved(why).c_str(), window_texts::kCaption,
+                            MB_OK | MB_ICONWARNING);
+            }
           }
-          ::EndDialog(dialog, IDOK);
-          return TRUE;
-        }
-        case IDCANCEL:  // Esc and the close box
-          ::EndDialog(dialog, IDCANCEL);
+          ::EndDialog(dialog, LOWORD(wparam));
           return TRUE;
         case forms::kBrowseButton:
           Browse(*window);
@@ -191,8 +246,7 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
           window->launcher->Halt();
           return TRUE;
         case forms::kHelpButton:
-          // Opened by whatever the system opens the document with; a missing file does nothing.
-          ::ShellExecuteA(dialog, "open", forms::kHelpFileName, nullptr, nullptr, SW_SHOWNORMAL);
+          Help(*window);
           return TRUE;
       }
       Typed(*window, LOWORD(wparam), HIWORD(wparam));
@@ -215,8 +269,11 @@ void RunMainWindow(HINSTANCE instance, const WindowParts& parts) {
   // Timers follow the system tick, 15.6 ms unless a program asks for finer: the 50 ms clock
   // would tick every 62.5 ms and stretch every delay by a quarter.
   ::timeBeginPeriod(1);
+  // ShellExecute may hand the help to a shell extension, which needs COM on this thread.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   ::DialogBoxIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(form.data()), nullptr,
                             MainProcedure, reinterpret_cast<LPARAM>(&window));
+  if (SUCCEEDED(com)) ::CoUninitialize();
   ::timeEndPeriod(1);
   // A transfer still running goes on without the window, writing only to the form's model,
   // which it keeps alive; it ends with the process.
