@@ -19,12 +19,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Each line without its line end and trailing blanks, as the readers take it.
+// Each line as the readers take it: after a byte-order mark, without its line end, trailing
+// blanks, and Ctrl-Z or NUL padding at either end.
 std::vector<std::string> Lines(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const std::string padding("\0\x1A", 2);
   std::vector<std::string> lines;
   std::istringstream in{std::string(text)};
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line.erase(line.find_last_not_of(" \t\r") + 1));
+  for (std::string line; std::getline(in, line);) {
+    line.erase(0, std::min(line.size(), line.find_first_not_of(padding)));
+    lines.push_back(line.erase(line.find_last_not_of(" \t\r" + padding) + 1));
+  }
   return lines;
 }
 
