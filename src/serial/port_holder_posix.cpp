@@ -1,6 +1,7 @@
 #include "serial/port_holder_posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,8 +12,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
+#include <utility>
+
+#include "serial/shown_text.h"
 
 namespace kelvo {
 namespace {
@@ -25,10 +28,12 @@ bool IsNumber(const char* text) {
   return true;
 }
 
+// The name is the process's own choice, so its control bytes are shown, not obeyed.
 std::string Describe(pid_t pid) {
   std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string program;
   std::getline(comm, program);
+  program = ShownText(program);
   const std::string process = "process " + std::to_string(pid);
   return program.empty() ? process : program + " (" + process + ")";
 }
@@ -37,10 +42,18 @@ bool IsAlive(pid_t pid) {
   return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
-// The owner's process id, as text (the usual form) or as a binary int (older programs).
+// The owner's process id, as text (the usual form) or as a binary int (older programs). The
+// lock folders are open to every user, so only a plain file is read, and only its first bytes:
+// a FIFO or a link planted there must not hold the open up or lead elsewhere.
 pid_t LockOwner(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char bytes[64];
+  struct stat info {};
+  ssize_t n = 0;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) n = ::read(fd, bytes, sizeof bytes - 1);
+  ::close(fd);
+  const std::string content(bytes, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
   const std::size_t digit = content.find_first_not_of(" \t");
   if (digit != std::string::npos && std::isdigit(static_cast<unsigned char>(content[digit]))) {
     return static_cast<pid_t>(std::strtol(content.c_str() + digit, nullptr, 10));
@@ -60,7 +73,12 @@ std::string LockFileName(const std::string& device) {
 }
 
 pid_t LiveLockOwner(const std::string& device, const std::vector<std::string>& lock_folders) {
+  std::vector<std::pair<dev_t, ino_t>> read;  // /var/lock is most often a link to /run/lock
   for (const std::string& folder : lock_folders) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) continue;
+    if (std::ranges::find(read, std::pair(info.st_dev, info.st_ino)) != read.end()) continue;
+    read.emplace_back(info.st_dev, info.st_ino);
     const pid_t owner = LockOwner(folder + "/" + LockFileName(device));
     if (owner != ::getpid() && IsAlive(owner)) return owner;
   }

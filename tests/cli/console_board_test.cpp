@@ -98,5 +98,29 @@ TEST(ConsoleBoard, KeepsToTheScreenAndCountsTheRowsLeftOut) {
             (std::vector<std::string>{"log", "row 0", "row 1", "+4 more"}));
 }
 
+// A script's message may carry a terminal's commands (a new title, a cleared screen): a terminal
+// is shown them, while a file given the log keeps its bytes.
+TEST(ConsoleBoard, ShowsControlBytesToATerminalAndKeepsThemInAFile) {
+  const std::string message = "title\x1B]0;x\x07 clear\x1B[2J\r\x7F\tend\n";
+  PseudoTerminal pty;
+  std::FILE* terminal = std::fopen(pty.SlavePath().c_str(), "w");
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(terminal, nullptr);
+  for (std::FILE* stream : {terminal, file}) {
+    ConsoleBoard board(stream, stream, false, 1);
+    board.Print(message);
+    board.Note(message);
+  }
+  std::fclose(terminal);
+  const std::vector<std::uint8_t> shown = pty.ReadAvailable(std::chrono::milliseconds(100));
+  const std::string line = "title^[]0;x^G clear^[[2J^M^?\tend\n";
+  EXPECT_EQ(std::string(shown.begin(), shown.end()), line + line);
+  std::rewind(file);
+  std::string kept(2 * message.size(), '\0');
+  kept.resize(std::fread(kept.data(), 1, kept.size() + 1, file));
+  EXPECT_EQ(kept, message + message);
+  std::fclose(file);
+}
+
 }  // namespace
 }  // namespace kelvo::cli

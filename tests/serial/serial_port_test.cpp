@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <vector>
 
@@ -84,11 +87,16 @@ class Holder {
  public:
   explicit Holder(const std::string& port = "") {
     const int fd = port.empty() ? -1 : ::open(port.c_str(), O_RDWR | O_NOCTTY);
+    // A name that would clear the screen and retitle the terminal, which the child inherits.
+    char own[16] = {};
+    ::prctl(PR_GET_NAME, own);
+    ::prctl(PR_SET_NAME, "srv\x1B]0;x\x07\x1B[2J");
     pid_ = ::fork();
     if (pid_ == 0) {
       ::pause();
       ::_exit(0);
     }
+    ::prctl(PR_SET_NAME, own);
     if (fd >= 0) ::close(fd);
   }
   ~Holder() { End(); }
@@ -96,7 +104,7 @@ class Holder {
     if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     pid_ = 0;
   }
-  std::string Name() const { return "serial_tests (process " + std::to_string(pid_) + ")"; }
+  std::string Name() const { return "srv^[]0;x^G^[[2J (process " + std::to_string(pid_) + ")"; }
   pid_t Pid() const { return pid_; }
 
  private:
@@ -122,20 +130,28 @@ TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasIt) {
   EXPECT_TRUE(OpenLoaderPort(line.SlavePath()).IsOpen());
 }
 
-TEST(FindPortHolder, TakesALockFileWhoseProcessLivesAndIgnoresAStaleOne) {
+// Any user may plant files in the lock folders: a link is not followed, and a FIFO, which a
+// reader would wait on for ever, is passed over at once.
+TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
   PseudoTerminal line;
   testing::TempFolder locks("kelvo-locks");
-  const auto lock_by = [&](pid_t pid) {
-    std::ofstream(locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9)))
-        << std::setw(10) << pid << '\n';
-    return FindPortHolder(line.SlavePath(), {locks.Path().string()});
-  };
+  const fs::path lock = locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9));
+  const fs::path pid_file = locks.Path() / "elsewhere";
   Holder live;
   ASSERT_GT(live.Pid(), 0);
-  const pid_t pid = live.Pid();
-  EXPECT_EQ(lock_by(pid), live.Name());
+  std::ofstream(pid_file) << std::setw(10) << live.Pid() << '\n';
+  const auto holder = [&](const std::function<void()>& plant) {
+    fs::remove(lock);
+    plant();
+    return FindPortHolder(line.SlavePath(), {locks.Path().string()});
+  };
+  EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), live.Name());
+  EXPECT_EQ(holder([&] { fs::create_symlink(pid_file, lock); }), "");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(holder([&] { ::mkfifo(lock.c_str(), 0666); }), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   live.End();
-  EXPECT_EQ(lock_by(pid), "") << "the process has gone";
+  EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), "") << "the process has gone";
   EXPECT_EQ(FindPortHolder(line.SlavePath()), "");
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "serial/shown_text.h"
 #include "terminal.h"
 
 namespace kelvo::cli {
@@ -17,6 +18,8 @@ ConsoleBoard::ConsoleBoard(std::FILE* log_stream, std::FILE* note_stream, bool l
     : log_stream_(log_stream),
       note_stream_(note_stream),
       terminal_(live_rows ? note_stream : nullptr),
+      log_shown_(IsTerminal(log_stream)),
+      notes_shown_(IsTerminal(note_stream)),
       rows_(rows) {}
 
 std::size_t ConsoleBoard::Width() const {
@@ -25,9 +28,10 @@ std::size_t ConsoleBoard::Width() const {
 
 void ConsoleBoard::Print(const std::string& text) {
   if (text.empty()) return;
+  const std::string shown = log_shown_ ? ShownText(text) : text;
   const std::lock_guard lock(mutex_);
   Erase();
-  std::fwrite(text.data(), 1, text.size(), log_stream_);
+  std::fwrite(shown.data(), 1, shown.size(), log_stream_);
   std::fflush(log_stream_);
   line_open_ = text.back() != '\n';
   Draw();
@@ -36,7 +40,7 @@ void ConsoleBoard::Print(const std::string& text) {
 void ConsoleBoard::Note(const std::string& text) {
   const std::lock_guard lock(mutex_);
   Erase();
-  std::fputs(text.c_str(), note_stream_);
+  std::fputs((notes_shown_ ? ShownText(text) : text).c_str(), note_stream_);
   std::fflush(note_stream_);
   Draw();
 }
@@ -93,7 +97,8 @@ void ConsoleBoard::Draw() {
 // A row longer than the terminal is cut, as a wrapped one would throw the erase off.
 void ConsoleBoard::DrawRow(const std::string& text, std::size_t width) {
   if (rows_shown_ > 0) std::fputc('\n', terminal_);
-  std::fwrite(text.data(), 1, std::min(text.size(), width > 0 ? width - 1 : 0), terminal_);
+  const std::string shown = ShownText(text);
+  std::fwrite(shown.data(), 1, std::min(shown.size(), width > 0 ? width - 1 : 0), terminal_);
   ++rows_shown_;
 }
 

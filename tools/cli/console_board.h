@@ -38,6 +38,9 @@ class ConsoleBoard {
   std::FILE* log_stream_;
   std::FILE* note_stream_;
   std::FILE* terminal_;  // the note stream when the rows are live
+  // Each stream that is a terminal gets control bytes shown, not obeyed; a file keeps them.
+  bool log_shown_;
+  bool notes_shown_;
   std::vector<std::string> rows_;
   bool line_open_ = false;  // the log's last line is not finished yet
   std::size_t rows_shown_ = 0;

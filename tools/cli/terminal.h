@@ -5,6 +5,9 @@
 
 namespace kelvo::cli {
 
+// True when stream is a terminal (or console), which obeys the control bytes written to it.
+bool IsTerminal(std::FILE* stream);
+
 // True when stream is a terminal that can redraw a live line in place (a carriage return, then
 // the ANSI erase to the end of the line). On Windows this turns the console's ANSI handling on.
 bool IsLiveTerminal(std::FILE* stream);

@@ -9,8 +9,12 @@ namespace kelvo::cli {
 void PrepareTerminal() {}
 void RestoreTerminal() {}
 
-bool IsLiveTerminal(std::FILE* stream) {
+bool IsTerminal(std::FILE* stream) {
   return ::isatty(fileno(stream));
+}
+
+bool IsLiveTerminal(std::FILE* stream) {
+  return IsTerminal(stream);
 }
 
 std::size_t TerminalWidth(std::FILE* terminal) {

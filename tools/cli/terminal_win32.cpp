@@ -40,6 +40,11 @@ void RestoreTerminal() {
   if (live_console) ::SetConsoleMode(live_console, found_mode);
 }
 
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(HandleOf(stream), &mode);
+}
+
 // A console older than Windows 10 refuses ANSI handling; it then gets the log alone.
 bool IsLiveTerminal(std::FILE* stream) {
   const HANDLE console = HandleOf(stream);
