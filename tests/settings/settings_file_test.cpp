@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <tuple>
 
@@ -93,20 +94,19 @@ TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
 TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
   struct Case {
     const char* what;
-    fs::perms mode;         // of the example file; none: a directory stands in its place
-    rlim_t size_limit;      // 0, or the size beyond which writes fail, as on a full disk
-    bool dangling = false;  // a link to no file yet stands in its place
+    fs::perms mode;           // of the example file; none: a directory stands in its place
+    rlim_t size_limit;        // 0, or the size beyond which writes fail, as on a full disk
+    bool zeros_link = false;  // a link to /dev/zero stands in its place
   };
-  const fs::path named = dir_ / "named";
   for (const Case& c :
        {Case{"read-only", fs::perms::owner_read | fs::perms::others_read, 0},
         Case{"cut off part way", fs::perms::all, 10}, Case{"a directory", fs::perms::none, 0},
-        Case{"a link to no file, cut off", fs::perms::all, 10, true}}) {
+        Case{"a link to endless bytes", fs::perms::all, 0, true}}) {
     SCOPED_TRACE(c.what);
     const bool directory = c.mode == fs::perms::none;
     fs::remove_all(path_);
-    if (c.dangling) {
-      fs::create_symlink(named, path_);
+    if (c.zeros_link) {
+      fs::create_symlink("/dev/zero", path_);
     } else if (directory) {
       fs::create_directory(path_);
     } else {
@@ -115,6 +115,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
     }
     const auto load_and_save = [&] {
       BecomeOrdinaryUser();
+      ::alarm(5);  // a read without end
       ::signal(SIGXFSZ, SIG_IGN);
       rlimit before{};
       ::getrlimit(RLIMIT_FSIZE, &before);
@@ -131,10 +132,10 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       std::_Exit(0);
     };
     EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
-                directory || c.dangling ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
-    EXPECT_TRUE(c.dangling  ? !fs::exists(named)
-                : directory ? fs::is_directory(path_)
-                            : FileContents(path_) == kExampleFile);
+                directory || c.zeros_link ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
+    EXPECT_TRUE(c.zeros_link ? fs::is_character_file(path_)
+                : directory  ? fs::is_directory(path_)
+                             : FileContents(path_) == kExampleFile);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "a temporary file is left";
   }
 }
@@ -152,6 +153,53 @@ TEST_F(SettingsFile, ReplacingKeepsTheModeAndFollowsALinkToTheFileItNames) {
   EXPECT_EQ(FileContents(file), "new");
   EXPECT_EQ(fs::status(file).permissions(), mode);
   EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 1) << "a temporary file is left";
+}
+
+// Another user (nobody) plants files in the shared folder for the save to follow: the save
+// stays with the operator's own files.
+TEST_F(SettingsFile, WhatAnotherUserPlantsDoesNotLeadTheSave) {
+  if (::geteuid() != 0) GTEST_SKIP() << "root stands for the operator, to own files as nobody";
+  const fs::path own = dir_ / "profile", theirs = dir_ / "theirs", none = dir_ / "none";
+  const auto link = [](const fs::path& to, const fs::path& at, bool nobodys) {
+    fs::create_symlink(to, at);
+    EXPECT_TRUE(!nobodys || ::lchown(at.c_str(), 65534, 65534) == 0);
+  };
+  // The old save's temporary name, made first and open to all.
+  const fs::path guessed = path_.string() + "." + std::to_string(::getpid()) + ".tmp";
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+    const char* why;
+  };
+  for (const Case& c : {
+           Case{"their link to the operator's file", [&] { link(own, path_, true); },
+                "it is a link owned by another user"},
+           Case{"the operator's link to theirs",
+                [&] {
+                  link(own, theirs, true);
+                  link(theirs, path_, false);
+                },
+                "it is a link owned by another user"},
+           Case{"a link to no file", [&] { link(none, path_, false); }, "it is a link to no file"},
+           Case{"the temporary file, made first",
+                [&] {
+                  std::ofstream(guessed) << "theirs";
+                  fs::permissions(guessed, fs::perms::all);
+                  EXPECT_EQ(::chown(guessed.c_str(), 65534, 65534), 0);
+                },
+                ""},
+       }) {
+    SCOPED_TRACE(c.what);
+    for (const fs::path& file : {path_, theirs, guessed, none}) fs::remove(file);
+    std::ofstream(own) << "own";
+    c.plant();
+    EXPECT_EQ(ReplaceFileContents(path_.string(), std::vector<std::uint8_t>{'n', 'e', 'w'}), c.why);
+    EXPECT_EQ(FileContents(own), "own");
+    EXPECT_FALSE(fs::exists(none));
+    if (*c.why != '\0') continue;
+    EXPECT_EQ(FileContents(guessed), "theirs");
+    EXPECT_EQ(FileContents(path_), "new");
+  }
 }
 
 // A shared folder where the operator may write the file but make no new one.
