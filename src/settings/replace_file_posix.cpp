@@ -125,6 +125,7 @@ std::string ReplaceFileContents(const std::string& path, std::span<const std::ui
   if (std::string why = FollowTrustedLinks(path, target); !why.empty()) return why;
   struct stat info {};
   const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) return Why(EISDIR);
   if (exists && !S_ISREG(info.st_mode)) return "it is not a regular file";
   // A rename needs only the folder's permission; it must not defeat a read-only file.
   if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return Why(errno);
