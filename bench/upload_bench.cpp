@@ -94,7 +94,7 @@ class DeviceProcess {
         std::string request;
         char c = 0;
         while (::read(down, &c, 1) == 1 && c != '\n') request += c;
-        code = request.empty() || sim.SaveMemory(request) ? 0 : 1;
+        code = request.empty() || sim.SaveMemory(request).empty() ? 0 : 1;
       }
     }
     ::_exit(code);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,11 +38,10 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using testing::FileContents;
 
-// kelvo-cli in the test's folder, its output to files there, its errors to a terminal if named.
+// kelvo-cli in the test's folder, its output to files there, its errors to stderr_fd if given.
 class CliProcess {
  public:
-  CliProcess(std::vector<std::string> args, const fs::path& folder,
-             const std::string& terminal = "")
+  CliProcess(std::vector<std::string> args, const fs::path& folder, int stderr_fd = -1)
       : stdout_path_(folder / "stdout.txt"), stderr_path_(folder / "stderr.txt") {
     std::vector<char*> argv = {const_cast<char*>(KELVO_CLI_PATH)};
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -51,9 +51,11 @@ class CliProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_path_.c_str(), kFlags, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO,
-                                     terminal.empty() ? stderr_path_.c_str() : terminal.c_str(),
-                                     kFlags, 0644);
+    if (stderr_fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, stderr_fd, STDERR_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_path_.c_str(), kFlags, 0644);
+    }
     if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -64,6 +66,12 @@ class CliProcess {
 
   std::string Stdout() const { return FileContents(stdout_path_); }
   std::string Stderr() const { return FileContents(stderr_path_); }
+  // Whether the program waits in a write of its errors: the system call and its first argument.
+  bool WritingErrors() const {
+    std::ifstream call("/proc/" + std::to_string(pid_) + "/syscall");
+    std::string number, fd;
+    return call >> number >> fd && number == std::to_string(SYS_write) && fd == "0x2";
+  }
   void Signal(int signal) {
     if (pid_ > 0) ::kill(pid_, signal);  // -1 would signal every process
   }
@@ -126,8 +134,10 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, UploadLogsEveryStepShowsProgressOnATerminalAndTracesTheLine) {
   ZarqSimulator device;
   PseudoTerminal terminal;
+  const int errors = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
   CliProcess cli({"--port", device.PortPath(), "--trace", "trace.txt", "app.bin"}, directory_,
-                 terminal.SlavePath());
+                 errors);
+  ::close(errors);
   ASSERT_EQ(cli.Wait(), 0);
   EXPECT_EQ(WithoutTimes(cli.Stdout()),
             "Starting\nTime: T\nOpening Port " + device.PortPath() +
@@ -205,8 +215,14 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
   EXPECT_EQ(table[2], refusing.PortPath());
 }
 
-// Ctrl-C halts and closes every port, whether it comes as the run starts (the trace files are
-// FIFOs, which hold the start until the test opens them) or while the blocks are refused.
+std::string SettingsFile(const Settings& settings) {
+  const Bytes bytes = EncodeSettings(settings);
+  return {bytes.begin(), bytes.end()};
+}
+
+// Ctrl-C halts and closes every port, whether it comes as the run starts (the note on what the
+// settings file gave goes to a full pipe, which holds the start until the test empties it) or
+// while the blocks are refused.
 TEST_F(CliTest, CtrlCHaltsEveryPort) {
   for (const bool at_start : {true, false}) {
     SCOPED_TRACE(at_start ? "at the start" : "during the blocks");
@@ -215,25 +231,28 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
                  : SimulatorOptions{.refuse_block = 1, .refuse_times = 1000000};
     ZarqSimulator a(options), b(options), c(options);
     const std::array devices{&a, &b, &c};
-    std::vector<std::string> args = {
-        "--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"};
-    std::vector<fs::path> traces;
+    int errors[2] = {-1, -1};
     if (at_start) {
-      args.insert(args.end(), {"--trace", "trace.txt"});
-      for (const ZarqSimulator* device : devices) {
-        traces.push_back(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt"));
-        ASSERT_EQ(::mkfifo(traces.back().c_str(), 0600), 0);
+      Write("KELVO.DAT", SettingsFile({"ZZ9", "", "0x2000", "ZARQ 40 - 580", 0}));
+      ASSERT_EQ(::pipe(errors), 0);
+      ::fcntl(errors[1], F_SETFL, O_NONBLOCK);
+      while (::write(errors[1], "full", 4) == 4) {
       }
+      ::fcntl(errors[1], F_SETFL, 0);
     }
-    CliProcess cli(args, directory_);
-    std::vector<int> readers;  // open until the end: the transfers write their traces there
+    CliProcess cli({"--port", a.PortPath() + "," + b.PortPath() + "," + c.PortPath(), "app.bin"},
+                   directory_, errors[1]);
     if (at_start) {
-      // An open returns once the program has opened its end: past the first, it catches halts
-      // and has yet to start a transfer.
-      readers.push_back(::open(traces[0].c_str(), O_RDONLY));
+      ::close(errors[1]);
+      // Past the catching of halts, before any transfer starts.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!cli.WritingErrors() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       cli.Signal(SIGINT);
-      for (std::size_t i = 1; i < traces.size(); ++i)
-        readers.push_back(::open(traces[i].c_str(), O_RDONLY));
+      char chunk[4096];
+      while (::read(errors[0], chunk, sizeof chunk) > 0) {
+      }
+      ::close(errors[0]);
     } else {
       cli.AwaitStdout([&](const std::string& out) {
         return std::ranges::all_of(devices, [&](const ZarqSimulator* device) {
@@ -243,7 +262,6 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
       cli.Signal(SIGINT);
     }
     EXPECT_EQ(cli.Wait(), 130);
-    for (const int reader : readers) ::close(reader);
     const std::string out = cli.Stdout();
     // The line end is looked at, not taken: two such lines may follow each other.
     for (const char* pattern : {"\n\\S+: +Closing Port(?=\n)", "\n\\S+ +halted "}) {
@@ -251,11 +269,6 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
       EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), line), {}), 3) << out;
     }
   }
-}
-
-std::string SettingsFile(const Settings& settings) {
-  const Bytes bytes = EncodeSettings(settings);
-  return {bytes.begin(), bytes.end()};
 }
 
 // How each run ends shows in the exit status and the last words of the log.
@@ -367,6 +380,11 @@ INSTANTIATE_TEST_SUITE_P(
                 ""},
         Usage("SamePortByALink", "--port PORT,USB1 --port ./link app.bin",
               "and ./link are the same"),
+        // The trace never empties what it should not: the image, a link's file, a device.
+        Usage("TraceOverTheImage", "--trace ./app.bin --port PORT app.bin",
+              "--trace ./app.bin is the file being sent: not written"),
+        Usage("TraceThroughALink", "--trace link --port PORT app.bin", "link is a link"),
+        Usage("TraceToADevice", "--trace PORT --port PORT app.bin", "is not a regular file"),
         Usage("NoFile", "--port PORT", "FILE is required"),
         Usage("InstantWithoutSimulate", "--instant app.bin", "--simulate"),
         // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.

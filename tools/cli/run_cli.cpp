@@ -89,11 +89,10 @@ std::vector<PortJob> Jobs(const CliOptions& options,
     if (!options.trace_path) continue;
     const std::string path =
         jobs.size() > 1 ? TracePathFor(*options.trace_path, names[i]) : *options.trace_path;
-    std::string error;
-    jobs[i].trace = TraceFile::Create(path, error);
+    std::string why;
+    jobs[i].trace = TraceFile::Create(path, options.file, why);
     if (!jobs[i].trace) {
-      std::fprintf(stderr, "kelvo-cli: cannot write the trace file %s: %s\n", path.c_str(),
-                   error.c_str());
+      std::fprintf(stderr, "kelvo-cli: --trace %s\n", why.c_str());
       status = kExitUsage;
       return {};
     }

@@ -1,19 +1,16 @@
 #include "trace_file.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
+
+#include "transfer/output_file.h"
 
 namespace kelvo::cli {
 
-std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (!file) {
-    error = std::strerror(errno);
-    return nullptr;
-  }
-  return std::unique_ptr<TraceFile>(new TraceFile(file));
+std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path, const std::string& sent,
+                                             std::string& why) {
+  std::FILE* file = OpenOutputFile(path, {sent}, why);
+  return file ? std::unique_ptr<TraceFile>(new TraceFile(file)) : nullptr;
 }
 
 TraceFile::TraceFile(std::FILE* file) : file_(file), start_(std::chrono::steady_clock::now()) {}

@@ -14,8 +14,10 @@ namespace kelvo::cli {
 // timed from the file's creation. Each line is flushed, so a trace survives a hard stop.
 class TraceFile : public PortTap {
  public:
-  // Returns nullptr, with the reason in error, when the file cannot be created.
-  static std::unique_ptr<TraceFile> Create(const std::string& path, std::string& error);
+  // Returns nullptr, with the reason in why, when the file cannot be written; the file being
+  // sent is never overwritten.
+  static std::unique_ptr<TraceFile> Create(const std::string& path, const std::string& sent,
+                                           std::string& why);
   ~TraceFile() override;
 
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override;

@@ -32,12 +32,11 @@ struct Settings {
 };
 
 void Save(const kelvo::ZarqSimulator& simulator, const Files& files) {
-  if (!files.memory.empty() && !simulator.SaveMemory(files.memory)) {
-    std::cerr << "zarq-sim: cannot write the memory to " << files.memory << "\n";
-  }
-  if (!files.frames.empty() && !simulator.SaveFrameLog(files.frames)) {
-    std::cerr << "zarq-sim: cannot write the frame log to " << files.frames << "\n";
-  }
+  const auto report = [](const char* option, const std::string& why) {
+    if (!why.empty()) std::cerr << "zarq-sim: " << option << " " << why << "\n";
+  };
+  if (!files.memory.empty()) report("--memory", simulator.SaveMemory(files.memory));
+  if (!files.frames.empty()) report("--frames", simulator.SaveFrameLog(files.frames));
 }
 
 // A link left behind by a run that was killed is replaced; anything else at that path is kept.

@@ -1,10 +1,13 @@
 #include "simulator/zarq_simulator.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "simulator/device_faults.h"
 #include "simulator/device_protocol.h"
 #include "simulator/paced_line.h"
+#include "transfer/output_file.h"
 
 namespace kelvo {
 
@@ -61,18 +64,28 @@ bool ZarqSimulator::AwaitFrames(std::size_t count, std::chrono::milliseconds lim
   return device_->protocol.AwaitFrames(count, limit);
 }
 
-bool ZarqSimulator::SaveMemory(const std::string& path) const {
-  const std::vector<std::uint8_t> memory = Memory();
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(memory.data()),
-             static_cast<std::streamsize>(memory.size()));
-  return static_cast<bool>(file.flush());
+namespace {
+
+std::string Save(const std::string& path, const std::string& bytes) {
+  std::string why;
+  std::FILE* file = OpenOutputFile(path, {}, why);
+  if (!file) return why;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (std::fclose(file) != 0 || !written) return path + ": " + std::strerror(errno);
+  return "";
 }
 
-bool ZarqSimulator::SaveFrameLog(const std::string& path) const {
-  std::ofstream file(path, std::ios::trunc);
-  for (const std::string& line : FrameLog()) file << line << '\n';
-  return static_cast<bool>(file.flush());
+}  // namespace
+
+std::string ZarqSimulator::SaveMemory(const std::string& path) const {
+  const std::vector<std::uint8_t> memory = Memory();
+  return Save(path, std::string(memory.begin(), memory.end()));
+}
+
+std::string ZarqSimulator::SaveFrameLog(const std::string& path) const {
+  std::string lines;
+  for (const std::string& line : FrameLog()) lines += line + '\n';
+  return Save(path, lines);
 }
 
 }  // namespace kelvo

@@ -69,8 +69,9 @@ class ZarqSimulator {
   // frames the device does not answer, whose arrival the program cannot otherwise see.
   bool AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const;
 
-  bool SaveMemory(const std::string& path) const;    // the raw 1 MiB
-  bool SaveFrameLog(const std::string& path) const;  // FrameLog(), one line each
+  // Each returns why the file could not be written, or "".
+  std::string SaveMemory(const std::string& path) const;    // the raw 1 MiB
+  std::string SaveFrameLog(const std::string& path) const;  // FrameLog(), one line each
 
   void Stop();
 
