@@ -28,6 +28,9 @@ for program in kelvo kelvo-cli zarq-sim; do
   done
 done
 
+# Every hardening feature hardening-check knows of, control-flow protection among them.
+hardening-check --quiet "$bin/kelvo" "$bin/kelvo-cli" "$bin/zarq-sim" || fail "hardening-check"
+
 # From an empty folder, so that no KELVO.DAT gives the upload settings of its own.
 mkdir "$work/run"
 { head -c 300 /dev/urandom; head -c 256 /dev/zero | tr '\0' '\377'; head -c 200 /dev/urandom; } \
