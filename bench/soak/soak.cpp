@@ -28,8 +28,8 @@
 #include "support/fast_ticker.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
+#include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {

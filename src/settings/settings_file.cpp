@@ -3,9 +3,9 @@
 #include <array>
 #include <span>
 
+#include "image/input_file.h"
 #include "settings/replace_file.h"
 #include "settings/settings_record.h"
-#include "transfer/input_file.h"
 #include "transfer/response_delay.h"
 
 namespace kelvo {

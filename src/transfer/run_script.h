@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "transfer/input_file.h"
+#include "image/input_file.h"
 #include "transfer/transfer_context.h"
 
 namespace kelvo {

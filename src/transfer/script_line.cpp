@@ -1,6 +1,6 @@
 #include "transfer/script_line.h"
 
-#include "transfer/hex_value.h"
+#include "image/hex_value.h"
 
 namespace kelvo {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "image/input_file.h"
 #include "serial/serial_port.h"
 #include "transfer/control_pointers.h"
-#include "transfer/input_file.h"
 #include "transfer/shared_state.h"
 
 namespace kelvo {

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "transfer/control_pointers.h"
+#include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 

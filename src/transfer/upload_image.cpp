@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "image/printf_text.h"
 #include "serial/loader_frames.h"
 #include "serial/protocol.h"
 #include "serial/waits.h"
-#include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {

@@ -22,12 +22,12 @@
 #include <thread>
 #include <utility>
 
+#include "image/printf_text.h"
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
-#include "transfer/printf_text.h"
 
 extern char** environ;
 

@@ -28,8 +28,8 @@
 #include "serial/waits.h"
 #include "simulator/pseudo_terminal.h"
 #include "transfer/memory_form.h"
+#include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {

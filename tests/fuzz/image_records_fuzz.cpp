@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/image_records.h"
 #include "serial/protocol.h"
-#include "transfer/image_records.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/hex_value.h"
+#include "image/hex_value.h"
 #include "transfer/script_line.h"
 
 namespace kelvo::testing {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "transfer/input_file.h"
+#include "image/input_file.h"
 #include "transfer/run_script.h"
 #include "transfer/script_line.h"
 

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "image/printf_text.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 #include "simulator/pseudo_terminal.h"
 #include "support/line_doubles.h"
-#include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/printf_text.h"
+#include "image/printf_text.h"
 
 namespace kelvo::testing {
 

@@ -4,8 +4,8 @@
 
 #include "transfer/log_text.h"
 #include "transfer/response_delay.h"
+#include "transfer/run_transfer.h"
 #include "transfer/time_lines.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {

@@ -12,7 +12,7 @@
 #include "support/fast_ticker.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
-#include "transfer/transfer_frame.h"
+#include "transfer/run_transfer.h"
 
 namespace kelvo {
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "image/printf_text.h"
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
@@ -20,9 +21,8 @@
 #include "support/record_files.h"
 #include "support/temp_folder.h"
 #include "transfer/memory_form.h"
-#include "transfer/printf_text.h"
+#include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {

@@ -18,8 +18,8 @@
 #include "serial/serial_port.h"
 #include "serial/ticker.h"
 #include "transfer/memory_form.h"
+#include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
-#include "transfer/transfer_frame.h"
 
 namespace kelvo {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "image/input_file.h"
 #include "settings/settings_file.h"
-#include "transfer/input_file.h"
 
 namespace kelvo::cli {
 namespace {

@@ -14,7 +14,7 @@
 #include "halt_requests.h"
 #include "simulated_device.h"
 #include "trace_file.h"
-#include "transfer/transfer_frame.h"
+#include "transfer/run_transfer.h"
 
 namespace kelvo::cli {
 

@@ -7,6 +7,7 @@
 #include "console_board.h"
 #include "exit_status.h"
 #include "halt_requests.h"
+#include "image/image_file.h"
 #include "image_check.h"
 #include "port_list.h"
 #include "port_transfer.h"
@@ -17,8 +18,7 @@
 #include "summary_table.h"
 #include "terminal.h"
 #include "trace_file.h"
-#include "transfer/image_file.h"
-#include "transfer/transfer_frame.h"
+#include "transfer/run_transfer.h"
 
 namespace kelvo::cli {
 namespace {

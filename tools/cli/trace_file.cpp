@@ -3,7 +3,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "transfer/output_file.h"
+#include "image/output_file.h"
 
 namespace kelvo::cli {
 

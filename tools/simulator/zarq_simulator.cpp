@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/output_file.h"
 #include "simulator/device_faults.h"
 #include "simulator/device_protocol.h"
 #include "simulator/paced_line.h"
-#include "transfer/output_file.h"
 
 namespace kelvo {
 

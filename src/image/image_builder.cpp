@@ -1,7 +1,7 @@
-#include "transfer/image_builder.h"
+#include "image/image_builder.h"
 
+#include "image/printf_text.h"
 #include "serial/protocol.h"
-#include "transfer/printf_text.h"
 
 namespace kelvo {
 namespace {

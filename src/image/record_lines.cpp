@@ -1,10 +1,10 @@
-#include "transfer/record_lines.h"
+#include "image/record_lines.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "transfer/hex_value.h"
-#include "transfer/printf_text.h"
+#include "image/hex_value.h"
+#include "image/printf_text.h"
 
 namespace kelvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer/transfer_frame.h"
+#include "transfer/run_transfer.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>

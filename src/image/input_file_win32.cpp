@@ -2,7 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "transfer/input_file.h"
+#include "image/input_file.h"
 
 namespace kelvo {
 

@@ -1,8 +1,8 @@
 #include <numeric>
 
-#include "transfer/image_records.h"
-#include "transfer/printf_text.h"
-#include "transfer/record_lines.h"
+#include "image/image_records.h"
+#include "image/printf_text.h"
+#include "image/record_lines.h"
 
 namespace kelvo {
 namespace {

@@ -1,13 +1,13 @@
-#include "transfer/transfer_frame.h"
+#include "transfer/run_transfer.h"
 
 #include <ctime>
 #include <utility>
 #include <vector>
 
-#include "transfer/file_extension.h"
-#include "transfer/image_file.h"
-#include "transfer/input_file.h"
-#include "transfer/printf_text.h"
+#include "image/file_extension.h"
+#include "image/image_file.h"
+#include "image/input_file.h"
+#include "image/printf_text.h"
 #include "transfer/response_delay.h"
 #include "transfer/run_script.h"
 #include "transfer/time_lines.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "transfer/image_records.h"
-#include "transfer/input_file.h"
+#include "image/image_records.h"
+#include "image/input_file.h"
 
 namespace kelvo {
 

@@ -1,13 +1,13 @@
-#include "transfer/image_records.h"
+#include "image/image_records.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "image/image_file.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
-#include "transfer/image_file.h"
 
 namespace kelvo {
 namespace {

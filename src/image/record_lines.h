@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "transfer/image_builder.h"
-#include "transfer/image_records.h"
+#include "image/image_builder.h"
+#include "image/image_records.h"
 
 namespace kelvo {
 

@@ -1,4 +1,4 @@
-#include "transfer/input_file.h"
+#include "image/input_file.h"
 
 #include <unistd.h>
 

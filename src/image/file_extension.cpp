@@ -1,4 +1,4 @@
-#include "transfer/file_extension.h"
+#include "image/file_extension.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "transfer/hex_value.h"
+#include "image/hex_value.h"
 
 #include <algorithm>
 #include <limits>

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "transfer/input_file.h"
+#include "image/input_file.h"
 
 namespace kelvo {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "transfer/output_file.h"
+#include "image/output_file.h"
 
 namespace kelvo {
 

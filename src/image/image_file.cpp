@@ -1,12 +1,12 @@
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 
 #include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
 
-#include "transfer/file_extension.h"
-#include "transfer/printf_text.h"
+#include "image/file_extension.h"
+#include "image/printf_text.h"
 
 namespace kelvo {
 namespace {
