@@ -47,15 +47,12 @@ demo:
 
 test:
 	$(call need,$(BUILD_DEBS))
-	cmake --preset default
-	cmake --build --preset default
-	ctest --preset default
+	cmake --workflow --preset default
 
 # The Windows programs, cross-built, as build/windows/kelvo-VERSION-win64.zip.
 windows:
 	$(call need,$(BUILD_DEBS) $(WINDOWS_DEBS))
-	cmake --preset windows
-	cmake --build --preset windows --target windows_zip
+	cmake --workflow --preset windows
 
 # The Windows build under Wine: its unit tests, then kelvo-cli.exe against zarq-sim.
 test-windows:
@@ -76,10 +73,9 @@ bench-windows: test-windows
 package:
 	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS))
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all && \
-	  cmake --preset package \
-	    -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -fcf-protection" \
-	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,ibt -Wl,-z,shstk"
-	cmake --build --preset package
+	  export KELVO_PACKAGE_CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -fcf-protection" && \
+	  export KELVO_PACKAGE_LDFLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,ibt -Wl,-z,shstk" && \
+	  cmake --workflow --preset package
 	rm -f build/package/kelvo_*.deb
 	@# The folders that CPack makes take their mode from the umask; Debian's is 755.
 	cd build/package && umask 022 && cpack
@@ -92,12 +88,8 @@ test-package: package
 
 sanitize:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
-	cmake --preset asan
-	cmake --build --preset asan
-	ctest --preset asan
-	cmake --preset tsan
-	cmake --build --preset tsan
-	ctest --preset tsan
+	cmake --workflow --preset asan
+	cmake --workflow --preset tsan
 
 # Every fuzz target under libFuzzer with the sanitizers, each for FUZZ_SECONDS (default 60), or
 # for FUZZ_RUNS inputs when that is given. Fails on any finding.
@@ -105,14 +97,12 @@ FUZZ_SECONDS ?= 60
 FUZZ_LIMIT = $(if $(FUZZ_RUNS),-runs=$(FUZZ_RUNS),-max_total_time=$(FUZZ_SECONDS))
 fuzz:
 	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
-	cmake --preset fuzz
-	cmake --build --preset fuzz
+	cmake --workflow --preset fuzz
 	tests/fuzz/run.sh build/fuzz $(FUZZ_LIMIT)
 
 bench:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS))
-	cmake --preset bench
-	cmake --build --preset bench
+	cmake --workflow --preset bench
 	cmake --build --preset bench --target run_benchmarks
 
 # One kelvo-cli loading 16 paced simulated devices at once, against one device alone.
