@@ -10,8 +10,8 @@ WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
 SCREENSHOT_DEBS := xvfb imagemagick xdotool
 # CPack's DEB generator finds the programs with file and their dependencies with dpkg-shlibdeps.
 PACKAGE_DEBS := dpkg-dev file
-# hardening-check comes with devscripts.
-TEST_PACKAGE_DEBS := lintian man-db devscripts
+# hardening-check comes with devscripts; the window runs under Xvfb, driven by xdotool.
+TEST_PACKAGE_DEBS := lintian man-db devscripts xvfb xdotool
 
 .PHONY: test sanitize fuzz soak bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
 

@@ -152,7 +152,7 @@ TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   live.End();
   EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), "") << "the process has gone";
-  EXPECT_EQ(FindPortHolder(line.SlavePath()), "");
+  EXPECT_EQ(holder([] {}), "");
 }
 
 // What reached the line before the port opened belongs to no transfer: the first read, on a
