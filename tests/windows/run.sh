@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: the portable unit tests, then kelvo-cli.exe against the Linux
-# zarq-sim on the prefix's COM5, each case beside the Linux kelvo-cli's run of it.
+# zarq-sim on the prefix's COM5, each case beside the Linux kelvo-cli's run of it; and the
+# hardening of the programs shipped.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 linux=build/default
@@ -109,6 +110,19 @@ echo "The port's promises on each kind of Windows serial driver, and an upload o
 start_sim --paced
 wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
 stop_sim
+
+echo "The programs shipped: addresses randomised, data not executable, a canary on the stack"
+for program in src/window/win32/kelvo tools/cli/kelvo-cli; do
+  characteristics=$(x86_64-w64-mingw32-objdump -p "$windows/$program.exe" |
+    sed -n '/^DllCharacteristics/,/^SizeOf/p')
+  for flag in DYNAMIC_BASE NX_COMPAT HIGH_ENTROPY_VA; do
+    grep -qw $flag <<<"$characteristics" || fail "$program.exe: no $flag"
+  done
+  # The stripped program names no symbol; its link map names the objects of ours that brought in
+  # the stack protector.
+  grep -q '\.obj)\? (__stack_chk_\(fail\|guard\))$' "$windows/$program.exe.map" ||
+    fail "$program.exe: no stack protector"
+done
 
 source tests/windows/window_cases.sh
 
