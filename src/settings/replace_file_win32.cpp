@@ -3,20 +3,10 @@
 #include <vector>
 
 #include "settings/replace_file.h"
+#include "transfer/file_handle_win32.h"
 
 namespace kelvo {
 namespace {
-
-std::string Why(DWORD error) {
-  char text[256] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-  std::string why(text, length);
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.')) {
-    why.pop_back();
-  }
-  return why.empty() ? "error " + std::to_string(error) : why;
-}
 
 bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
@@ -49,12 +39,12 @@ std::string RewriteInPlace(const std::string& path, std::span<const std::uint8_t
   const HANDLE file =
       ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Why(::GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return SystemMessage(::GetLastError());
   const std::vector<std::uint8_t> old = ReadAll(file);
   std::string why;
   if (!Rewind(file) || !WriteAll(file, bytes) || !::SetEndOfFile(file) ||
       !::FlushFileBuffers(file)) {
-    why = Why(::GetLastError());
+    why = SystemMessage(::GetLastError());
     if (Rewind(file) && WriteAll(file, old)) ::SetEndOfFile(file);
   }
   ::CloseHandle(file);
@@ -93,7 +83,9 @@ std::string ReplaceFileContents(const std::string& name, std::span<const std::ui
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   // A replace needs only the folder's permission; it must not defeat a read-only file.
-  if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return Why(ERROR_ACCESS_DENIED);
+  if (exists && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return SystemMessage(ERROR_ACCESS_DENIED);
+  }
 
   // The process id keeps the name apart from any other running Kelvo's; a leftover with the
   // same name belongs to a dead process and is overwritten.
@@ -104,7 +96,7 @@ std::string ReplaceFileContents(const std::string& name, std::span<const std::ui
   // Flushed before the replace, so that after a crash the name holds either the old or the
   // new bytes, never an empty file.
   std::string why;
-  if (!WriteAll(file, bytes) || !::FlushFileBuffers(file)) why = Why(::GetLastError());
+  if (!WriteAll(file, bytes) || !::FlushFileBuffers(file)) why = SystemMessage(::GetLastError());
   ::CloseHandle(file);
   if (why.empty() && TakeTemporary(path, temporary)) return "";
   ::DeleteFileA(temporary.c_str());
