@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "settings/replace_file.h"
 #include "transfer/output_file.h"
 
 namespace kelvo {
@@ -78,6 +79,19 @@ TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
   }
   EXPECT_EQ(Contents("image.bin"), "image");
   ::CloseHandle(pipe);
+}
+
+// Another user who can foresee the name of the save's temporary file plants a link there to one
+// of the user's files, for the save to overwrite.
+TEST_F(PlantedFiles, SettingsSaveLeavesAFilePlantedBesideItAlone) {
+  Write("victim", "the user's own");
+  const std::string planted =
+      (dir_ / "KELVO.DAT").string() + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
+  ASSERT_TRUE(::CreateHardLinkA(planted.c_str(), "victim", nullptr));
+  const std::uint8_t bytes[] = {'C', 'O', 'M', '1'};
+  EXPECT_EQ(ReplaceFileContents("KELVO.DAT", bytes), "");
+  EXPECT_EQ(Contents("KELVO.DAT"), "COM1");
+  EXPECT_EQ(Contents("victim"), "the user's own");
 }
 
 }  // namespace
