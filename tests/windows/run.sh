@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: the portable unit tests, then kelvo-cli.exe against the Linux
-# zarq-sim on the prefix's COM5, each case beside the Linux kelvo-cli's run of it.
+# zarq-sim on the prefix's COM5, each case beside the Linux kelvo-cli's run of it; the settings
+# save among planted links, and the hardening of the programs shipped.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 linux=build/default
@@ -105,10 +106,51 @@ for files in "KELVO.DAT KELVO.COPY" "KELVO.COPY KELVO.COPY"; do
   cmp -s "$work/KELVO.DAT" "$work/KELVO.COPY" || fail "settings: $files changed the file"
 done
 
+echo "KELVO.DAT saved through the user's own link, not through another's, a dangling one or a FIFO"
+mkdir "$work/own" "$work/theirs"
+: >"$work/own/KELVO.DAT"
+ln -s own/KELVO.DAT "$work/mine.dat"
+# Wine shows only a link to a folder as a link, owned by the folder's owner.
+theirs=$work/theirs
+chown nobody "$theirs" 2>/dev/null || theirs=/tmp # not root: a folder that is not this user's
+ln -s "$theirs" "$work/theirs.dat"
+# A name too long to take the temporary's suffix is rewritten in place, as in a folder that this
+# user may only read (root, who may run this, may write any).
+long=$(head -c 245 /dev/zero | tr '\0' K)
+ln -s victim "$work/$long.link"
+mkfifo "$work/$long.fifo"
+while read -r name want; do
+  got=$( (cd "$work" && exec timeout 20 wine "$OLDPWD/$windows/tests/settings_round_trip.exe" \
+    KELVO.DAT "$name") </dev/null 2>&1 | tr -d '\r') || true
+  # shellcheck disable=SC2053 # want is a pattern
+  [[ $got == settings_round_trip:\ $want || -z $got$want ]] || fail "settings: $name: $got"
+done <<EOF
+mine.dat
+theirs.dat it is a link owned by another user
+$long.link *
+$long.fifo it is not a regular file
+EOF
+cmp -s "$work/KELVO.DAT" "$work/own/KELVO.DAT" && [ -L "$work/mine.dat" ] ||
+  fail "settings: not saved through the user's own link"
+[ -e "$work/victim" ] && fail "settings: a file made through a dangling link"
+
 echo "The port's promises on each kind of Windows serial driver, and an upload over serial.sys"
 start_sim --paced
 wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
 stop_sim
+
+echo "The programs shipped: addresses randomised, data not executable, a canary on the stack"
+for program in src/window/win32/kelvo tools/cli/kelvo-cli; do
+  characteristics=$(x86_64-w64-mingw32-objdump -p "$windows/$program.exe" |
+    sed -n '/^DllCharacteristics/,/^SizeOf/p')
+  for flag in DYNAMIC_BASE NX_COMPAT HIGH_ENTROPY_VA; do
+    grep -qw $flag <<<"$characteristics" || fail "$program.exe: no $flag"
+  done
+  # The stripped program names no symbol; its link map names the objects of ours that brought in
+  # the stack protector.
+  grep -q '\.obj)\? (__stack_chk_\(fail\|guard\))$' "$windows/$program.exe.map" ||
+    fail "$program.exe: no stack protector"
+done
 
 source tests/windows/window_cases.sh
 

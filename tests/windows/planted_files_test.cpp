@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "settings/replace_file.h"
+#include "image/output_file.h"
+
+namespace kelvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Each test in a folder of its own, which is also the current folder, so that one file can be
+// named both relative to it and in full.
+class PlantedFiles : public ::testing::Test {
+ protected:
+  PlantedFiles() {
+    fs::remove_all(dir_);  // a failed run's, as process ids come again
+    fs::create_directory(dir_);
+    fs::current_path(dir_);
+  }
+  ~PlantedFiles() override {
+    fs::current_path(home_);
+    fs::remove_all(dir_);
+  }
+
+  const fs::path home_ = fs::current_path();
+  const fs::path dir_ =
+      fs::temp_directory_path() / ("kelvo-planted-" + std::to_string(::GetCurrentProcessId()));
+};
+
+TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
+  Write("image.bin", "image");
+  Write("old.txt", "an older trace");
+  ASSERT_TRUE(::CreateHardLinkA("alias.bin", "image.bin", nullptr));
+  fs::create_directory("folder");
+  const std::string pipe_name = R"(\\.\pipe\kelvo-output)";
+  const HANDLE pipe =
+      ::CreateNamedPipeA(pipe_name.c_str(), PIPE_ACCESS_INBOUND, 0, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  const std::string image = (dir_ / "image.bin").string();
+
+  const struct {
+    std::string path;
+    std::string why;  // empty when the file is written
+  } cases[] = {
+      {"old.txt", ""},
+      {"new.txt", ""},
+      {image, image + " is the file being sent: not written"},
+      {"alias.bin", "alias.bin is the file being sent: not written"},
+      {"folder", "folder is not a regular file: not written"},
+      {"NUL", "NUL is not a regular file: not written"},
+      {pipe_name, pipe_name + " is not a regular file: not written"},
+  };
+  for (const auto& [path, want] : cases) {
+    std::string why;
+    std::FILE* file = OpenOutputFile(path, {"script.scr", "image.bin"}, why);
+    const bool opened = file != nullptr;
+    if (opened) {
+      std::fputs("trace\n", file);
+      std::fclose(file);
+      EXPECT_EQ(Contents(path), "trace\n") << path;
+    }
+    EXPECT_EQ(why, want) << path;
+    EXPECT_EQ(opened, want.empty()) << path;
+  }
+  EXPECT_EQ(Contents("image.bin"), "image");
+  ::CloseHandle(pipe);
+}
+
+// Another user who can foresee the name of the save's temporary file plants a link there to one
+// of the user's files, for the save to overwrite.
+TEST_F(PlantedFiles, SettingsSaveLeavesAFilePlantedBesideItAlone) {
+  Write("victim", "the user's own");
+  const std::string planted =
+      (dir_ / "KELVO.DAT").string() + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
+  ASSERT_TRUE(::CreateHardLinkA(planted.c_str(), "victim", nullptr));
+  const std::uint8_t bytes[] = {'C', 'O', 'M', '1'};
+  EXPECT_EQ(ReplaceFileContents("KELVO.DAT", bytes), "");
+  EXPECT_EQ(Contents("KELVO.DAT"), "COM1");
+  EXPECT_EQ(Contents("victim"), "the user's own");
+}
+
+}  // namespace
+}  // namespace kelvo
