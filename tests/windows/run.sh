@@ -91,6 +91,7 @@ start_sim --silent
   >"$work/ctrlc.log" 2>&1 </dev/null &
 cli=$!
 for _ in $(seq 200); do grep -q "Waiting for Initial NAK" "$work/ctrlc.log" && break; sleep 0.05; done
+grep -q "Waiting for Initial NAK" "$work/ctrlc.log" || fail "ctrlc: the handshake never began"
 kill -INT $cli
 wait $cli && status=0 || status=$?
 stop_sim

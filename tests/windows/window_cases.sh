@@ -10,7 +10,7 @@ field() {
     awk -v id="$1" '$1 == id { print substr($0, length($1) + 2) }'
 }
 log_lines() { field 1010 | grep -o "\\\\n" | wc -l; }
-key() { xdotool key --window "$window" "$@" 2>/dev/null || true; }
+key() { xdotool key --window "$window" "$@" 2>/dev/null || fail "window: keys $* not sent"; }
 # Waits for the box with that caption to open; sets box to its X window id.
 await_box() { box=$(timeout 10 xdotool search --sync --name "^$1\$" | head -1); }
 # Presses key in the box with that caption, and waits for the box to close. Without a window
@@ -57,6 +57,7 @@ if start_window image.bin; then
   # and Enter and Esc do nothing. The About box opens from the system menu.
   key Tab Tab Tab Tab Tab space
   for _ in $(seq 50); do grep -q "Opening Port" <(field 1010) && break; sleep 0.1; done
+  grep -q "Opening Port" <(field 1010) || fail "window: Start from the keyboard started nothing"
   key Return KP_Enter Escape alt+space Up Return
   await_box "About Kelvo" || fail "about: no box"
   is_open "Harvenor - Kelvo " || fail "window: Enter or Esc closed it during the upload"
@@ -79,7 +80,7 @@ if start_window image.bin; then
   done
 
   # A click in the log, then keys that select and Ctrl+C: the whole log, or its first lines.
-  xdotool mousemove --window "$window" 200 300 click 1 2>/dev/null || true
+  xdotool mousemove --window "$window" 200 300 click 1 2>/dev/null || fail "window: no click"
   sleep 0.5
   for selection in "ctrl+a:all" "ctrl+Home shift+Down shift+End:2"; do
     # shellcheck disable=SC2086 # the keys
