@@ -54,8 +54,8 @@ class WindowCore {
   // While a transfer runs, Enter and Esc do nothing and the close box asks first.
   bool Busy() const { return launcher_.Busy(); }
 
-  // The operator changed a control's text. The window's own showing of a text is not typing, and
-  // must not overwrite a newer text from the transfer.
+  // The operator changed a control's text. The window's own showing of a text is no typing: it
+  // would write back, over any newer one, the text the form held when the window took it.
   void Typed(Control control, const std::string& text);
 
   // Quit: saves the form; what to tell the operator when that fails, else nothing.
