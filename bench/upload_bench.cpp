@@ -20,7 +20,7 @@
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
 #include "support/line_doubles.h"
-#include "transfer/memory_form.h"
+#include "transfer/form_model.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 
@@ -144,7 +144,7 @@ Figures Upload(std::size_t image_size, const SimulatorOptions& options, int resp
       .write(reinterpret_cast<const char*>(image.data()),
              static_cast<std::streamsize>(image.size()));
 
-  MemoryForm form;
+  FormModel form;
   form.SetText(Control::FileEdit, image_path);
   form.SetText(Control::PortCombo, device.PortPath());
   form.SetText(Control::DeviceTypeCombo, "ZARQ 40 - 580");

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -27,7 +26,7 @@
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
 #include "support/temp_folder.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 
@@ -61,28 +60,6 @@ constexpr std::array<const char*, 3> kOutcomeNames = {"complete", "failed", "hal
 int Pick(Random& random, int low, int high) {
   return std::uniform_int_distribution<int>(low, high)(random);
 }
-
-// Records every text the transfer writes, and runs a hook on each.
-struct WatchedForm : MemoryForm {
-  void SetText(Control control, const std::string& text) override {
-    MemoryForm::SetText(control, text);
-    Saw(text);
-  }
-  void LogAppend(const std::string& text) override {
-    MemoryForm::LogAppend(text);
-    Saw(text);
-  }
-  void LogLine(const std::string& text) override {
-    MemoryForm::LogLine(text);
-    Saw(text);
-  }
-  void Saw(const std::string& text) {
-    ++texts;
-    if (watch) watch(text);
-  }
-  int texts = 0;
-  std::function<void(const std::string&)> watch;
-};
 
 std::vector<std::string> Lines(const std::string& log) {
   std::vector<std::string> lines;
@@ -127,7 +104,7 @@ struct Bench {
     return RunTransfer(kind, form, shared).outcome;
   }
   ZarqSimulator device;
-  WatchedForm form;
+  testing::WatchedForm form;
   SharedState shared;
 };
 
@@ -265,11 +242,13 @@ void Upload(Random& random, Run& run, const std::filesystem::path& folder) {
   int no_responses = 0;
   bool completed_before_halt = false;
   std::optional<std::size_t> frames_at_halt;
-  bench.form.texts = 0;
-  bench.form.watch = [&](const std::string& text) {
+  int texts = 0;  // the texts written so far
+  bench.form.watch = [&](Control control, const std::string& text) {
+    if (control == Control::StartButton || control == Control::HaltButton) return;
+    ++texts;
     if (text == "no response" && ++no_responses == halt_after) bench.shared.HaltRequested.store(1);
     if (text == "Programming Complete" && !frames_at_halt) completed_before_halt = true;
-    if (bench.form.texts == halt_at_text) {
+    if (texts == halt_at_text) {
       frames_at_halt = bench.device.Frames().size();
       bench.shared.HaltRequested.store(1);
     }
@@ -400,7 +379,7 @@ void Playback(Random& random, Run& run, const std::filesystem::path& folder) {
                           ? Pick(random, 1, static_cast<int>(script.sends.size()))
                           : 0;
   int sends = 0;
-  bench.form.watch = [&](const std::string& text) {
+  bench.form.watch = [&](Control, const std::string& text) {
     if (text.starts_with("Sending Data ") && ++sends == halt_at)
       bench.shared.HaltRequested.store(1);
   };

@@ -25,10 +25,9 @@
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
 #include "support/temp_folder.h"
-#include "window/about_dialog.h"
-#include "window/loader_app.h"
-#include "window/main_dialog.h"
-#include "window/window_form.h"
+#include "window/qt/about_dialog.h"
+#include "window/qt/loader_app.h"
+#include "window/qt/main_dialog.h"
 
 namespace kelvo {
 namespace {

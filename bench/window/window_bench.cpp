@@ -17,17 +17,17 @@
 #include <vector>
 
 #include "simulator/zarq_simulator.h"
-#include "window/loader_app.h"
-#include "window/log_pane.h"
-#include "window/main_dialog.h"
-#include "window/window_form.h"
+#include "transfer/form_model.h"
+#include "window/qt/loader_app.h"
+#include "window/qt/log_pane.h"
+#include "window/qt/main_dialog.h"
 
 namespace kelvo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Appends lines to a fresh, visible log pane and brings its view up to date.
+// Logs lines in the form and shows them in a fresh, visible log pane.
 void BM_LogPaneLines(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   for (auto _ : state) {
@@ -35,11 +35,12 @@ void BM_LogPaneLines(benchmark::State& state) {
     auto pane = std::make_unique<LogPane>();
     pane->resize(400, 150);
     pane->show();
+    FormModel form;
     state.ResumeTiming();
     for (int i = 0; i < lines; ++i) {
-      pane->LogLine("Error on Block " + std::to_string(i) + " / 7168 . . . Retrying");
+      form.LogLine("Error on Block " + std::to_string(i) + " / 7168 . . . Retrying");
     }
-    pane->ShowNewest();
+    pane->Show(*form.TakeChanges().log);
     pane->repaint();
     state.PauseTiming();
     pane.reset();
@@ -50,8 +51,8 @@ void BM_LogPaneLines(benchmark::State& state) {
 BENCHMARK(BM_LogPaneLines)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // A whole upload of a 7000-block image to a device that answers at once, through the window:
-// every block writes three fields, so the window thread serves a call every few dozen
-// microseconds. Counts the window timer's ticks meanwhile.
+// every block writes three fields, every few dozen microseconds, which the window shows once a
+// tick. Counts the window timer's ticks meanwhile.
 void BM_TicksDuringUpload(benchmark::State& state) {
   constexpr int kBlocks = 7000;
   QTemporaryDir folder;
@@ -74,12 +75,12 @@ void BM_TicksDuringUpload(benchmark::State& state) {
     const Clock::time_point began = Clock::now();
     window.findChild<QPushButton*>("StartButton")->click();
     // Done when the upload's closing has logged the elapsed time and disabled Halt again.
-    auto* log = window.findChild<LogPane*>("LogEdit");
     auto* halt = window.findChild<QPushButton*>("HaltButton");
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (log->Text().find("Elapsed: ") != std::string::npos && !halt->isEnabled()) loop.quit();
+      const std::string log = window.Form()->ReadText(Control::LogEdit);
+      if (log.find("Elapsed: ") != std::string::npos && !halt->isEnabled()) loop.quit();
     });
     poll.start(5);
     loop.exec();

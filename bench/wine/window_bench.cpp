@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "forms.h"
+#include "window/forms.h"
 #include "window/win32/main_window.h"
 
 namespace {

@@ -25,8 +25,8 @@ enum class Control {
 inline constexpr std::size_t kControlCount = 12;
 
 // How a transfer reaches the form. Every call completes before it returns, so a transfer sees
-// the form as its own writes left it. Behind the window each call is carried out by the window
-// thread; behind the command line and the tests it is plain memory.
+// the form as its own writes left it. Every front end keeps the form in memory (FormModel); a
+// window shows it from there.
 class ControlPointers : public LineLog {
  public:
   virtual std::string ReadText(Control control) = 0;

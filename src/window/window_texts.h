@@ -1,10 +1,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "settings/settings_file.h"
 
-// What both windows say to the operator in message boxes, in one place.
+// What both windows say to the operator beyond the form table, in one place.
 namespace kelvo::window_texts {
 
 inline constexpr char kCaption[] = "Kelvo";
@@ -24,5 +25,14 @@ inline std::string HelpNotOpened(const std::string& path) {
   return "The help could not be opened: " + path +
          "\n\nNo program here opens RTF files, or the file is missing.";
 }
+
+// Browse's filters, each a name and its patterns (parted by semicolons, as Windows shows them),
+// and the extension a name typed without one gets.
+inline constexpr std::pair<const char*, const char*> kBrowseFilters[] = {
+    {"BIN Files", "*.bin"},
+    {"Scripts", "*.scr"},
+    {"HEX Files", "*.hex"},
+    {"S-Record Files", "*.srec;*.s19;*.s28;*.s37"}};
+inline constexpr char kBrowseExtension[] = "bin";
 
 }  // namespace kelvo::window_texts

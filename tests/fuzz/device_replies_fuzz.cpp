@@ -27,7 +27,7 @@
 #include "serial/protocol.h"
 #include "serial/waits.h"
 #include "simulator/pseudo_terminal.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 
@@ -166,17 +166,6 @@ class ScriptedDevice : public PortTap {
   SharedState& shared_;
 };
 
-// Starts the device's session once the port is open and set up, which "Opened" follows.
-struct DeviceForm : MemoryForm {
-  explicit DeviceForm(ScriptedDevice& d) : device(d) {}
-  void LogLine(const std::string& text) override {
-    MemoryForm::LogLine(text);
-    if (text == "Opened" && !std::exchange(port_opened, true)) device.OnOpen();
-  }
-  ScriptedDevice& device;
-  bool port_opened = false;
-};
-
 // What README.md's Reliability table says of the frames and the closing lines.
 void Check(const std::vector<ScriptedDevice::Burst>& bursts, const std::vector<Bytes>& blocks,
            TransferOutcome outcome, const std::string& log) {
@@ -243,7 +232,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(::write(image, file.data(), file.size()) == static_cast<ssize_t>(file.size()));
   SharedState shared;
   ScriptedDevice device(ReadChunks({data + 2, size - 2}), shared);
-  DeviceForm form(device);
+  testing::WatchedForm form;
+  // The device's session starts once the port is open and set up, which "Opened" follows.
+  bool port_opened = false;
+  form.watch = [&](Control, const std::string& text) {
+    if (text == "Opened" && !std::exchange(port_opened, true)) device.OnOpen();
+  };
   form.SetText(Control::PortCombo, device.PortPath());
   form.SetText(Control::FileEdit, "/proc/self/fd/" + std::to_string(image));
   form.SetText(Control::DeviceTypeCombo, data[0] & 1 ? "ZARQX" : "ZARQ 40 - 580");

@@ -9,7 +9,7 @@
 #include "serial/serial_port.h"
 #include "simulator/pseudo_terminal.h"
 #include "support/fast_ticker.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/shared_state.h"
 
 namespace kelvo {
@@ -25,7 +25,7 @@ struct Line {
   PseudoTerminal device;
   SerialPort port = OpenLoaderPort(device.SlavePath());
   SharedState shared;
-  MemoryForm form;
+  testing::WatchedForm form;
 };
 
 Block Filled(std::uint8_t value) {

@@ -14,7 +14,7 @@
 
 #include "settings/replace_file.h"
 #include "support/temp_folder.h"
-#include "transfer/memory_form.h"
+#include "transfer/form_model.h"
 
 namespace kelvo {
 namespace {
@@ -29,14 +29,14 @@ const std::string kExampleFile = std::string("COM1\tC:\\fw.bin\x06") + "0x2000\x
 constexpr Control kKept[] = {Control::PortCombo, Control::FileEdit, Control::StartAddressCombo,
                              Control::DeviceTypeCombo, Control::ResponseDelayEdit};
 
-void Fill(MemoryForm& form, std::string texts) {
+void Fill(FormModel& form, std::string texts) {
   for (const Control control : kKept) {
     form.SetText(control, texts.substr(0, texts.find('|')));
     texts.erase(0, std::min(texts.size(), texts.find('|') + 1));
   }
 }
 
-std::string TextsOf(MemoryForm& form) {
+std::string TextsOf(FormModel& form) {
   std::string texts;
   for (const Control control : kKept)
     texts.append(texts.empty() ? "" : "|").append(form.ReadText(control));
@@ -55,7 +55,7 @@ class SettingsFile : public ::testing::Test {
   testing::TempFolder folder_{"kelvo-settings"};
   fs::path dir_ = folder_.Path();
   fs::path path_ = dir_ / "KELVO.DAT";
-  MemoryForm form_;
+  FormModel form_;
   std::atomic<std::uint16_t> delay_;
 };
 
@@ -85,7 +85,7 @@ TEST_F(SettingsFile, WhatIsSavedLoadsBack) {
   Fill(form_, "USB0|a.bin|0x2100|ZARQX|70000");
   SaveSettings(form_, delay_, path_);
   EXPECT_EQ(delay_.load(), 4464);
-  MemoryForm loaded;
+  FormModel loaded;
   LoadSettings(loaded, delay_, path_);
   EXPECT_EQ(TextsOf(loaded), "USB0|a.bin|0x2100|ZARQX|4464");
 }
@@ -121,7 +121,7 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       ::getrlimit(RLIMIT_FSIZE, &before);
       const rlimit limit{c.size_limit, before.rlim_max};  // soft only: the report needs it back
       if (c.size_limit > 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(3);
-      MemoryForm form;
+      FormModel form;
       std::atomic<std::uint16_t> delay{7};
       LoadSettings(form, delay, path_);
       const std::string loaded = form.ReadText(Control::FileEdit);

@@ -11,7 +11,7 @@
 #include "simulator/pseudo_terminal.h"
 #include "support/fast_ticker.h"
 #include "support/temp_folder.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 
 namespace kelvo {
@@ -83,7 +83,7 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
     SCOPED_TRACE(c.script);
     std::ofstream(path, std::ios::binary) << c.script;
     PseudoTerminal device;
-    MemoryForm form;
+    testing::WatchedForm form;
     SharedState shared;
     form.SetText(Control::FileEdit, path);
     form.SetText(Control::PortCombo, device.SlavePath());

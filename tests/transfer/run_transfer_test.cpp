@@ -4,15 +4,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <fstream>
-#include <latch>
 #include <regex>
 
 #include "simulator/pseudo_terminal.h"
 #include "support/temp_folder.h"
-#include "transfer/memory_form.h"
-#include "transfer/transfer_launcher.h"
+#include "support/watched_form.h"
 
 namespace kelvo {
 namespace {
@@ -37,7 +34,7 @@ TEST(TransferFrame, AFileThatFailsSaysWhyClosesThePortAndAnUploadAddsItsTimes) {
   std::FILE* holder = std::fopen(held.c_str(), "r");
   ASSERT_EQ(::flock(::fileno(holder), LOCK_EX | LOCK_NB), 0);
   PseudoTerminal line;
-  MemoryForm form;
+  testing::WatchedForm form;
   SharedState shared;
   form.SetText(Control::PortCombo, line.SlavePath());
   form.SetText(Control::ResponseDelayEdit, "-1 ms");
@@ -61,50 +58,6 @@ TEST(TransferFrame, AFileThatFailsSaysWhyClosesThePortAndAnUploadAddsItsTimes) {
                   c.result + "\r\nClosing Port\r\n" + c.end);
   }
   std::fclose(holder);
-}
-
-// Holds the first transfer inside its preamble until the test opens the gate, and tells whether
-// the launcher would take a click on Start at the moment the button shows enabled.
-struct GatedForm : MemoryForm {
-  std::string ReadText(Control control) override {
-    if (control == Control::ResponseDelayEdit && !gated.exchange(true)) {
-      reached.count_down();
-      gate.wait();
-    }
-    return MemoryForm::ReadText(control);
-  }
-  void EnableButton(Control button, bool enabled) override {
-    MemoryForm::EnableButton(button, enabled);
-    if (button == Control::StartButton && enabled && launcher) busy_when_enabled = launcher->Busy();
-  }
-  std::atomic<bool> gated{false}, busy_when_enabled{false};
-  std::latch reached{1}, gate{1};
-  const TransferLauncher* launcher = nullptr;
-};
-
-TEST(TransferLauncher, RunsOneTransferAtATime) {
-  auto form = std::make_shared<GatedForm>();
-  auto shared = std::make_shared<SharedState>();
-  form->SetText(Control::PortCombo, "/dev/kelvo-no-such-port");
-  TransferLauncher launcher(form, shared);
-  form->launcher = &launcher;
-  shared->HaltRequested.store(1);  // left over from an earlier transfer
-
-  ASSERT_TRUE(launcher.Start());
-  EXPECT_FALSE(launcher.Start()) << "a second Start while the first is starting";
-  form->reached.wait();
-  EXPECT_FALSE(form->IsEnabled(Control::StartButton));
-  EXPECT_TRUE(form->IsEnabled(Control::HaltButton));
-  EXPECT_EQ(shared->HaltRequested.load(), 0u);
-  launcher.Halt();
-  EXPECT_EQ(shared->HaltRequested.load(), 1u);
-  EXPECT_FALSE(launcher.Start()) << "a second Start while the first runs";
-  form->gate.count_down();
-
-  EXPECT_EQ(launcher.Wait().outcome, TransferOutcome::kFailed);
-  EXPECT_TRUE(form->IsEnabled(Control::StartButton));
-  EXPECT_FALSE(form->IsEnabled(Control::HaltButton));
-  EXPECT_FALSE(form->busy_when_enabled) << "a click on Start as it shows enabled is lost";
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <numeric>
 #include <optional>
 #include <regex>
@@ -20,7 +19,7 @@
 #include "support/line_doubles.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 
@@ -82,19 +81,6 @@ Lines Wire(const std::vector<ReceivedFrame>& frames) {
   return wire;
 }
 
-// The in-memory form that shows the test every line it logs and every field's whole text.
-struct WatchedForm : MemoryForm {
-  void SetText(Control control, const std::string& text) override {
-    MemoryForm::SetText(control, text);
-    if (watch) watch(text);
-  }
-  void LogLine(const std::string& text) override {
-    MemoryForm::LogLine(text);
-    if (watch) watch(text);
-  }
-  std::function<void(const std::string&)> watch;
-};
-
 struct UploadRun {
   explicit UploadRun(const Bytes& image, SimulatorOptions options = {},
                      const std::string& device_type = "ZARQ 40 - 580",
@@ -121,7 +107,7 @@ struct UploadRun {
   }
 
   ZarqSimulator sim;
-  WatchedForm form;
+  testing::WatchedForm form;
   SharedState shared;
   const std::string image_path;
 };
@@ -134,7 +120,7 @@ struct UploadRun {
 TEST(UploadImage, PutsTheImageAtItsAddressWithTheFramesLogAndFieldsOfTheDialogue) {
   const Bytes image = Blank(Blank(Pattern(917504 - 32), 1, 1), 3, 7166);
   UploadRun run(image, {.refuse_block = 2, .refuse_times = 3});
-  run.form.watch = [&](const std::string& text) {
+  run.form.watch = [&](Control, const std::string& text) {
     if (text == "1 / 7168") std::ofstream(run.image_path) << std::string(256, 'x');
   };
   ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
@@ -185,7 +171,7 @@ TEST_P(UploadOverALine, EachReplyComesWholeAtTheFirstTryWhenTheDelaySuitsTheLine
   UploadRun run(image, {.paced = paced}, "ZARQX", "0x4000");  // a ZARQX ignores the address
   run.form.SetText(Control::ResponseDelayEdit, kind.delay);
   int texts = 0;  // an upload that cannot end is halted long after a sound one would have
-  run.form.watch = [&](const std::string&) {
+  run.form.watch = [&](Control, const std::string&) {
     if (++texts == 100) run.shared.HaltRequested.store(1);
   };
   std::optional<testing::LineDouble> driver;
@@ -297,7 +283,7 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
   for (const Case& c : cases) {
     SCOPED_TRACE("case " + std::to_string(&c - cases));
     UploadRun run(c.image, c.options, c.device_type, c.start_address, c.suffix);
-    run.form.watch = [&](const std::string& text) {
+    run.form.watch = [&](Control, const std::string& text) {
       if (c.halt_on == text) run.shared.HaltRequested.store(1);
       if (c.stop_on == text) run.sim.Stop();
     };

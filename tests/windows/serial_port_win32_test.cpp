@@ -17,7 +17,7 @@
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 #include "serial/ticker.h"
-#include "transfer/memory_form.h"
+#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 
@@ -158,15 +158,6 @@ TEST_P(DriverContract, SetsTheLineUpWhateverWasLeftAndPutsItBackWithinASecond) {
 INSTANTIATE_TEST_SUITE_P(Personalities, DriverContract, ::testing::ValuesIn(kPersonalities),
                          [](const auto& instance) { return std::string(instance.param.name); });
 
-// Stops the upload at its first incomplete reply, which retries would not end.
-struct StrictForm : MemoryForm {
-  void LogLine(const std::string& text) override {
-    MemoryForm::LogLine(text);
-    if (text.starts_with("Incomplete Response")) shared.HaltRequested.store(1);
-  }
-  SharedState shared;
-};
-
 // At 9600 baud through the whole transfer, with the response delay the README gives for a UART.
 // It runs first, as GoogleTest runs plain tests before parameterised ones, on the simulator's
 // first open: the purge of a close reads to the simulator as another open, whose greeting would
@@ -177,7 +168,12 @@ TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
     std::ofstream file(image, std::ios::binary);
     for (std::size_t i = 0; i < 4 * kBlockSize; ++i) file.put(static_cast<char>(i % 251));
   }
-  StrictForm form;
+  testing::WatchedForm form;
+  SharedState shared;
+  // Stops the upload at its first incomplete reply, which retries would not end.
+  form.watch = [&](Control, const std::string& text) {
+    if (text.starts_with("Incomplete Response")) shared.HaltRequested.store(1);
+  };
   form.SetText(Control::DeviceTypeCombo, "ZARQX");
   form.SetText(Control::StartAddressCombo, "0x2000");
   form.SetText(Control::PortCombo, "COM5");
@@ -190,12 +186,11 @@ TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
   // one would have ended.
   std::thread guard([&] {
     for (int i = 0; i < 200 && !ended; ++i) std::this_thread::sleep_for(50ms);
-    form.shared.HaltRequested.store(1);
+    shared.HaltRequested.store(1);
   });
   {
-    Ticker ticker(form.shared.clock);
-    outcome =
-        RunTransfer(TransferKind::kUploadImage, form, form.shared, {.driver = &driver}).outcome;
+    Ticker ticker(shared.clock);
+    outcome = RunTransfer(TransferKind::kUploadImage, form, shared, {.driver = &driver}).outcome;
   }
   ended = true;
   guard.join();

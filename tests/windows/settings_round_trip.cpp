@@ -5,11 +5,11 @@
 #include <cstdio>
 
 #include "settings/settings_file.h"
-#include "transfer/memory_form.h"
+#include "transfer/form_model.h"
 
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 8) return 2;
-  kelvo::MemoryForm form;
+  kelvo::FormModel form;
   std::atomic<std::uint16_t> delay{0};
   kelvo::LoadSettings(form, delay, argv[1]);
   if (argc == 8) {

@@ -26,7 +26,7 @@ ConsoleForm::ConsoleForm(ConsoleBoard& board, std::size_t row, std::string label
           (label_.empty() ? "" : label_.substr(0, label_.find_last_not_of(' ') + 1) + " ")) {}
 
 void ConsoleForm::SetText(Control control, const std::string& text) {
-  MemoryForm::SetText(control, text);
+  FormModel::SetText(control, text);
   if (control == Control::LogEdit) {
     Print(text);
     return;
@@ -37,17 +37,17 @@ void ConsoleForm::SetText(Control control, const std::string& text) {
 }
 
 void ConsoleForm::LogAppend(const std::string& text) {
-  MemoryForm::LogAppend(text);
+  FormModel::LogAppend(text);
   Print(text);
 }
 
 void ConsoleForm::LogNewLine() {
-  MemoryForm::LogNewLine();
+  FormModel::LogNewLine();
   Print("\n");
 }
 
 void ConsoleForm::LogLine(const std::string& text) {
-  MemoryForm::LogLine(text);
+  FormModel::LogLine(text);
   Print(text + "\n");
 }
 

@@ -6,7 +6,7 @@
 #include "console_board.h"
 #include "log_hints.h"
 #include "progress_line.h"
-#include "transfer/memory_form.h"
+#include "transfer/form_model.h"
 
 namespace kelvo::cli {
 
@@ -16,7 +16,7 @@ namespace kelvo::cli {
 // Without a label each log piece goes out the moment the transfer writes it; with one (when
 // several transfers share the board) every line goes out whole, led by the label. Used by the
 // one thread that runs the transfer.
-class ConsoleForm : public MemoryForm {
+class ConsoleForm : public FormModel {
  public:
   ConsoleForm(ConsoleBoard& board, std::size_t row, std::string label = "");
 

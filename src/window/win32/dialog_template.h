@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "forms.h"
+#include "window/forms.h"
 
 namespace kelvo {
 

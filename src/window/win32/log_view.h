@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "window/win32/form_model.h"
+#include "transfer/form_model.h"
 
 namespace kelvo {
 
@@ -16,8 +16,8 @@ namespace log_view {
 
 void Register(HINSTANCE instance);
 
-// Shows the log's changes, taken from the form's model by the window thread.
-void Apply(HWND view, const FormModel::Changes& changes);
+// Shows the log's changes, which the window thread takes from the form once a tick.
+void Show(HWND view, const LogChanges& changes);
 
 }  // namespace log_view
 }  // namespace kelvo

@@ -9,12 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "forms.h"
-#include "settings/settings_file.h"
-#include "transfer/shared_state.h"
-#include "transfer/transfer_launcher.h"
+#include "window/forms.h"
 #include "window/win32/dialog_template.h"
-#include "window/win32/form_model.h"
 #include "window/win32/log_view.h"
 #include "window/window_texts.h"
 
@@ -26,19 +22,6 @@ constexpr UINT_PTR kTickTimer = 1;
 constexpr UINT kAboutCommand = 0x0010;
 constexpr int kIconId = 1;  // in the program's resources
 
-struct Window {
-  HINSTANCE instance = nullptr;
-  HWND dialog = nullptr;
-  std::shared_ptr<SharedState> shared;
-  std::shared_ptr<FormModel> form;
-  std::unique_ptr<TransferLauncher> launcher;
-  bool showing = false;  // the window is setting its controls' texts, not the operator
-};
-
-HWND Item(const Window& window, Control control) {
-  return ::GetDlgItem(window.dialog, forms::kTransferControlIds[static_cast<std::size_t>(control)]);
-}
-
 std::string TextOf(HWND control) {
   std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(control)) + 1, '\0');
   text.resize(static_cast<std::size_t>(
@@ -46,30 +29,30 @@ std::string TextOf(HWND control) {
   return text;
 }
 
-// Brings the controls up to date with what the transfer wrote since the last tick.
-void ShowChanges(Window& window) {
-  const FormModel::Changes changes = window.form->TakeChanges();
-  window.showing = true;
-  for (const auto& [control, text] : changes.texts)
-    ::SetWindowTextA(Item(window, control), text.c_str());
-  window.showing = false;
-  for (const auto& [control, enabled] : changes.buttons) {
-    const HWND button = Item(window, control);
-    // A disabled button keeps no focus worth having: keys would go nowhere, or to the next
-    // control, which may be Quit. The log takes it.
-    if (!enabled && ::GetFocus() == button) ::SetFocus(Item(window, Control::LogEdit));
-    ::EnableWindow(button, enabled);
-  }
-  log_view::Apply(Item(window, Control::LogEdit), changes);
-}
+struct Window final : FormView {
+  HWND Item(Control control) const { return ::GetDlgItem(dialog, ControlId(control)); }
 
-// The texts the operator can change, and where they come from.
+  void ShowText(Control control, const std::string& text) override {
+    ::SetWindowTextA(Item(control), text.c_str());
+  }
+  void ShowEnabled(Control button, bool enabled) override { ::EnableWindow(Item(button), enabled); }
+  void ShowLog(const LogChanges& log) override { log_view::Show(Item(Control::LogEdit), log); }
+  bool HasFocus(Control control) const override { return ::GetFocus() == Item(control); }
+  void Focus(Control control) override { ::SetFocus(Item(control)); }
+
+  HINSTANCE instance = nullptr;
+  HWND dialog = nullptr;
+  WindowParts parts;
+  std::unique_ptr<WindowCore> core;
+};
+
+// What the operator typed or chose in a control. The core's showing of the settings file, as it
+// starts, comes before it is there.
 void Typed(Window& window, int id, int code) {
-  if (window.showing) return;
-  for (const Control control : {Control::FileEdit, Control::PortCombo, Control::StartAddressCombo,
-                                Control::DeviceTypeCombo, Control::ResponseDelayEdit}) {
-    const HWND item = Item(window, control);
-    if (::GetDlgCtrlID(item) != id) continue;
+  if (!window.core) return;
+  for (const Control control : kTypedControls) {
+    if (ControlId(control) != id) continue;
+    const HWND item = window.Item(control);
     if (code == CBN_SELCHANGE) {
       // The edit part shows the chosen item only after this notification.
       const LRESULT chosen = ::SendMessageA(item, CB_GETCURSEL, 0, 0);
@@ -80,9 +63,9 @@ void Typed(Window& window, int id, int code) {
       const LRESULT length =
           ::SendMessageA(item, CB_GETLBTEXT, chosen, reinterpret_cast<LPARAM>(text.data()));
       text.resize(static_cast<std::size_t>(std::max<LRESULT>(0, length)));
-      window.form->Typed(control, text);
+      window.core->Typed(control, text);
     } else if (code == EN_CHANGE || code == CBN_EDITCHANGE) {
-      window.form->Typed(control, TextOf(item));
+      window.core->Typed(control, TextOf(item));
     }
   }
 }
@@ -113,19 +96,22 @@ void Browse(Window& window) {
   // Opens where FileEdit points. The dialog moves the current folder as the operator browses,
   // OFN_NOCHANGEDIR or not, and KELVO.DAT and the help are found there.
   const std::string folder = CurrentFolder();
-  const std::string current = TextOf(Item(window, Control::FileEdit));
+  const std::string current = TextOf(window.Item(Control::FileEdit));
   // Sized to hold the whole text, so that a name the dialog cannot take is refused, not cut.
   std::string path(std::max<std::size_t>(MAX_PATH, current.size() + 1), '\0');
   current.copy(path.data(), current.size());
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window.dialog;
-  dialog.lpstrFilter =
-      "BIN Files (*.bin)\0*.bin\0Scripts (*.scr)\0*.scr\0HEX Files (*.hex)\0*.hex\0"
-      "S-Record Files (*.srec;*.s19;*.s28;*.s37)\0*.srec;*.s19;*.s28;*.s37\0";
+  std::string filters;  // each a name and its patterns, ended by a second NUL
+  for (const auto& [name, patterns] : window_texts::kBrowseFilters) {
+    filters.append(name).append(" (").append(patterns).append(")").push_back('\0');
+    filters.append(patterns).push_back('\0');
+  }
+  dialog.lpstrFilter = filters.c_str();
   dialog.lpstrFile = path.data();
   dialog.nMaxFile = static_cast<DWORD>(path.size());
-  dialog.lpstrDefExt = "bin";
+  dialog.lpstrDefExt = window_texts::kBrowseExtension;
   dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   bool chosen = ::GetOpenFileNameA(&dialog);
   // A name it refuses (a '|', a '"', too long) would leave Browse dead until FileEdit changes.
@@ -134,25 +120,23 @@ void Browse(Window& window) {
     chosen = ::GetOpenFileNameA(&dialog);
   }
   ::SetCurrentDirectoryA(folder.c_str());
-  if (chosen) ::SetWindowTextA(Item(window, Control::FileEdit), path.c_str());
+  if (chosen) ::SetWindowTextA(window.Item(Control::FileEdit), path.c_str());
 }
 
 // The help in the current folder, else the copy beside the program.
-std::string HelpPath() {
+std::string HelpFile() {
   char path[MAX_PATH];
-  if (::GetFileAttributesA(forms::kHelpFileName) != INVALID_FILE_ATTRIBUTES &&
-      ::GetFullPathNameA(forms::kHelpFileName, sizeof path, path, nullptr) < sizeof path) {
-    return path;
-  }
+  const DWORD full = ::GetFullPathNameA(forms::kHelpFileName, sizeof path, path, nullptr);
+  const std::string here(path, full < sizeof path ? full : 0);
   const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
   const std::string program(path, length < sizeof path ? length : 0);
-  return program.substr(0, program.find_last_of('\\') + 1) + forms::kHelpFileName;
+  return HelpPath(here, program.substr(0, program.find_last_of('\\') + 1) + forms::kHelpFileName);
 }
 
 // Opened with the program the system opens RTF with; where there is none, the operator learns
 // where the file is.
 void Help(const Window& window) {
-  const std::string help = HelpPath();
+  const std::string help = HelpFile();
   const auto opened = reinterpret_cast<INT_PTR>(
       ::ShellExecuteA(window.dialog, "open", help.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (opened <= 32) {
@@ -183,10 +167,7 @@ void Initialise(Window& window) {
                             reinterpret_cast<LPARAM>(item));
     }
   }
-  window.launcher = std::make_unique<TransferLauncher>(window.form, window.shared);
-  LoadSettings(*window.form, window.shared->ResponseDelay);
-  ShowChanges(window);
-  window.shared->clock.Reset();
+  window.core = std::make_unique<WindowCore>(window, window.parts);
   ::SetTimer(window.dialog, kTickTimer, Clock::kTickMs, nullptr);
 }
 
@@ -203,8 +184,7 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
   if (!window) return FALSE;
   switch (message) {
     case WM_TIMER:
-      window->shared->clock.Tick();
-      ShowChanges(*window);
+      window->core->Tick();
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) != kAboutCommand) return FALSE;
@@ -214,7 +194,7 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
       Help(*window);
       return TRUE;
     case WM_CLOSE:  // the close box, Alt+F4
-      if (window->launcher->Busy() &&
+      if (window->core->Busy() &&
           ::MessageBoxA(dialog, window_texts::kCloseWhileRunning, window_texts::kCaption,
                         MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
         return TRUE;
@@ -226,11 +206,11 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
         case IDOK:      // Quit, and Enter
         case IDCANCEL:  // Esc
           // A stray key must not close the window and leave the device half-loaded.
-          if (window->launcher->Busy() && FromEnterOrEsc()) return TRUE;
+          if (window->core->Busy() && FromEnterOrEsc()) return TRUE;
           if (LOWORD(wparam) == IDOK) {
-            const std::string why = SaveSettings(*window->form, window->shared->ResponseDelay);
-            if (!why.empty()) {
-              ::MessageBoxA(dialog, window_texts::NotSaved(why).c_str(), window_texts::kCaption,
+            const std::string not_saved = window->core->Save();
+            if (!not_saved.empty()) {
+              ::MessageBoxA(dialog, not_saved.c_str(), window_texts::kCaption,
                             MB_OK | MB_ICONWARNING);
             }
           }
@@ -240,10 +220,10 @@ INT_PTR CALLBACK MainProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM 
           Browse(*window);
           return TRUE;
         case forms::kStartButton:
-          window->launcher->Start();
+          window->core->Start();
           return TRUE;
         case forms::kHaltButton:
-          window->launcher->Halt();
+          window->core->Halt();
           return TRUE;
         case forms::kHelpButton:
           Help(*window);
@@ -261,8 +241,7 @@ void RunMainWindow(HINSTANCE instance, const WindowParts& parts) {
   log_view::Register(instance);
   Window window;
   window.instance = instance;
-  window.shared = parts.shared;
-  window.form = parts.form;
+  window.parts = parts;
   const std::vector<WORD> form = DialogTemplate(
       forms::kMainForm, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | WS_VISIBLE,
       WS_EX_APPWINDOW);

@@ -2,19 +2,9 @@
 
 #include <windows.h>
 
-#include <memory>
-
-#include "transfer/shared_state.h"
-#include "window/win32/form_model.h"
+#include "window/window_core.h"
 
 namespace kelvo {
-
-// What the window shares with the transfers it starts (they keep both alive), and with
-// whoever watches it from another thread.
-struct WindowParts {
-  std::shared_ptr<SharedState> shared = std::make_shared<SharedState>();
-  std::shared_ptr<FormModel> form = std::make_shared<FormModel>();
-};
 
 // Runs the program's window until it closes: the form through which the operator picks the
 // file, port, start address, device type and response delay, starts and halts a transfer and

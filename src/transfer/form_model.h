@@ -2,7 +2,9 @@
 
 #include <array>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transfer/control_pointers.h"
@@ -10,10 +12,19 @@
 
 namespace kelvo {
 
-// The form as the window's transfers see it. A worker's calls change only this model, under a
-// lock, and never wait for the window thread; the window brings its controls up to date from
-// it once per timer period. A worker that outlives the window goes on writing here and touches
-// nothing else. What the operator types comes in through Typed, so ReadText sees it.
+// What the log gained since a window last looked: its text from there on (from the start when it
+// was started afresh), and where its caret is now.
+struct LogChanges {
+  bool restarted = false;
+  std::string added;
+  std::size_t caret = 0;
+};
+
+// The form in memory, as every transfer sees it: behind the command line, the tests and both
+// windows. A transfer's calls change only this model, under a lock, and never wait for anything
+// else. A window takes what changed once per timer period and shows it, and hands in what the
+// operator types, so that ReadText sees it. A worker that outlives its window goes on writing
+// here and touches nothing else.
 class FormModel : public ControlPointers {
  public:
   FormModel();
@@ -25,14 +36,13 @@ class FormModel : public ControlPointers {
   void LogNewLine() override;
   void LogLine(const std::string& text) override;
 
-  // What changed since the last call, for the window thread to show.
+  bool IsEnabled(Control button);
+
+  // What changed since the last call, each control once with its latest state.
   struct Changes {
     std::vector<std::pair<Control, std::string>> texts;
     std::vector<std::pair<Control, bool>> buttons;
-    bool log_restarted = false;  // the log starts afresh with log_added
-    std::string log_added;       // the log's text since the last call
-    std::size_t log_caret = 0;
-    bool log_changed = false;
+    std::optional<LogChanges> log;  // none when the log is as it was
   };
   Changes TakeChanges();
 

@@ -1,4 +1,4 @@
-#include "window/win32/form_model.h"
+#include "transfer/form_model.h"
 
 namespace kelvo {
 
@@ -47,6 +47,11 @@ void FormModel::LogLine(const std::string& text) {
   log_changed_ = true;
 }
 
+bool FormModel::IsEnabled(Control button) {
+  std::lock_guard lock(mutex_);
+  return enabled_[Index(button)];
+}
+
 FormModel::Changes FormModel::TakeChanges() {
   std::lock_guard lock(mutex_);
   Changes changes;
@@ -57,10 +62,7 @@ FormModel::Changes FormModel::TakeChanges() {
     texts_changed_[i] = enabled_changed_[i] = false;
   }
   if (log_changed_) {
-    changes.log_changed = true;
-    changes.log_restarted = log_restarted_;
-    changes.log_added = log_.Text().substr(log_shown_);
-    changes.log_caret = log_.Caret();
+    changes.log = LogChanges{log_restarted_, log_.Text().substr(log_shown_), log_.Caret()};
     log_shown_ = log_.Text().size();
     log_restarted_ = log_changed_ = false;
   }

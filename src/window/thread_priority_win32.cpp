@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "transfer/transfer_launcher.h"
+#include "window/transfer_launcher.h"
 
 namespace kelvo {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "window/loader_app.h"
+#include "window/qt/loader_app.h"
 
 // Qt's offscreen platform unless one is named, also when the build lists the tests.
 int main(int argc, char** argv) {

@@ -2,17 +2,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <filesystem>
-#include <future>
 #include <thread>
 
 #include "serial/serial_port.h"
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
-#include "window/about_dialog.h"
-#include "window/loader_app.h"
-#include "window/log_pane.h"
-#include "window/main_dialog.h"
-#include "window/window_form.h"
+#include "window/qt/about_dialog.h"
+#include "window/qt/loader_app.h"
+#include "window/qt/log_pane.h"
+#include "window/qt/main_dialog.h"
 #include "window/window_texts.h"
 #include "window_test_support.h"
 
@@ -62,9 +60,8 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
   EXPECT_EQ(Find<QLineEdit>(window, "ErrorsField")->text(), "0");
   EXPECT_EQ(Find<QLineEdit>(window, "AddressField")->text(), "2028");
   EXPECT_EQ(Find<QLineEdit>(window, "ChecksumField")->text(), "7E80");  // the image's sum
-  // Only on the window thread do the worker's writes start the timer that brings the view up.
-  EXPECT_TRUE(
-      testing::ProcessEventsUntil([&] { return log->LineCount() == 15; }, std::chrono::seconds(2)));
+  // The tick that showed the buttons showed the log with them.
+  EXPECT_EQ(log->Layout().Text(), Log(window));
 
   // Retries go on behind the About box, until Halt stops them.
   ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});
@@ -96,16 +93,17 @@ TEST_F(TransferThroughWindowTest, StartRunsAnUploadTheWindowShowsAndHaltStopsThe
 }
 
 // A stray key must not end an upload part way: Return and keypad Enter would click Quit (the
-// default button, or the button with the focus) and Esc would close the window.
-TEST_F(TransferThroughWindowTest, ReturnEnterAndEscDuringAnUploadDoNothing) {
-  ZarqSimulator device;
+// default button, or the button with the focus) and Esc would close the window. The close box
+// asks: No keeps the window; Yes closes it without saving, and the upload goes on without it.
+TEST_F(TransferThroughWindowTest, DuringAnUploadReturnEnterAndEscDoNothingAndTheCloseBoxAsks) {
+  ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});  // retries until halted
   MainDialog window;
   testing::ShowAndActivate(window);
-  StartUpload(window, device, 64);
-  ASSERT_TRUE(testing::ProcessEventsUntil(
-      [&] { return Log(window).find("Opening File") != std::string::npos; }));
-  // Each block's calls wait for this thread, which handles no events until the keys are pressed.
-  ASSERT_FALSE(Find<QPushButton>(window, "StartButton")->isEnabled());
+  StartUpload(window, refusing, 3);
+  ASSERT_TRUE(testing::ProcessEventsUntil([&] {
+    return Log(window).ends_with("Retrying\r\n") &&
+           !Find<QPushButton>(window, "StartButton")->isEnabled();
+  }));
   const std::tuple<const char*, Qt::Key, Qt::KeyboardModifiers> keys[] = {
       {"Return", Qt::Key_Return, {}},
       {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier},
@@ -117,22 +115,6 @@ TEST_F(TransferThroughWindowTest, ReturnEnterAndEscDuringAnUploadDoNothing) {
       ASSERT_TRUE(window.isVisible()) << name << " on " << focus;
     }
   }
-  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
-  EXPECT_EQ(Find<QLineEdit>(window, "BlockField")->text(), "64 / 64");
-  EXPECT_FALSE(std::filesystem::exists("KELVO.DAT"));
-  // Once the upload has ended, Esc closes the window again.
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-  EXPECT_FALSE(window.isVisible());
-}
-
-// No keeps the window and the transfer; Yes closes the window without saving, as when no
-// transfer runs, and the transfer goes on without it.
-TEST_F(TransferThroughWindowTest, TheCloseBoxAsksBeforeItEndsATransferAndNoKeepsTheWindow) {
-  ZarqSimulator refusing({.refuse_block = 1, .refuse_times = 1 << 30});  // retries until halted
-  MainDialog window;
-  testing::ShowAndActivate(window);
-  StartUpload(window, refusing, 3);
-  ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Log(window).ends_with("Retrying\r\n"); }));
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
     SCOPED_TRACE(answer == QMessageBox::No ? "No" : "Yes");
     QStringList asked;
@@ -155,33 +137,6 @@ TEST_F(TransferThroughWindowTest, TheCloseBoxAsksBeforeItEndsATransferAndNoKeeps
   window.Shared()->HaltRequested.store(1);
   ASSERT_TRUE(testing::ProcessEventsUntil([&] { return Finished(window); }));
   EXPECT_FALSE(std::filesystem::exists("KELVO.DAT"));
-}
-
-// A worker may outlive the window: one whose call waits when the window goes is released, and
-// its later calls, like those of the window thread, do nothing and read empty texts.
-TEST_F(TransferThroughWindowTest, OnceTheWindowIsGoneAWaitingWorkerIsReleasedAndCallsDoNothing) {
-  auto dialog = std::make_unique<MainDialog>();
-  std::shared_ptr<ControlPointers> form = dialog->Form();
-  form->SetText(Control::FileEdit, "/images/app.bin");
-  const auto use_form = [&] {
-    const std::string read = form->ReadText(Control::FileEdit);
-    form->SetText(Control::FileEdit, "x");
-    form->EnableButton(Control::StartButton, true);
-    form->LogLine("after the window");
-    return read + form->ReadText(Control::FileEdit) + form->ReadText(Control::LogEdit);
-  };
-
-  // This thread handles no events, so the worker's first call waits until the window goes.
-  std::promise<std::string> answer;
-  std::future<std::string> from_worker = answer.get_future();
-  std::thread worker([&] { answer.set_value(use_form()); });
-  EXPECT_EQ(from_worker.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-  dialog.reset();
-  // Should the worker stay stuck, the test program ends here at once rather than hanging.
-  ASSERT_EQ(from_worker.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  worker.join();
-  EXPECT_EQ(from_worker.get(), "");
-  EXPECT_EQ(use_form(), "");
 }
 
 // The child runs a fixture of its own, whose folder std::exit would leave behind.

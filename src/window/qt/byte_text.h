@@ -14,4 +14,8 @@ namespace kelvo {
 QString TextFromBytes(std::string_view bytes);
 std::string BytesFromText(const QString& text);
 
+// The bytes of the one character that bytes starts with, as TextFromBytes shows it: a valid UTF-8
+// sequence, or else a single byte.
+std::size_t CharacterLength(std::string_view bytes);
+
 }  // namespace kelvo

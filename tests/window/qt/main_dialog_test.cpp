@@ -1,4 +1,4 @@
-#include "window/main_dialog.h"
+#include "window/qt/main_dialog.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -16,11 +16,10 @@
 #include <cstring>
 #include <tuple>
 
-#include "forms.h"
 #include "settings/settings_record.h"
-#include "window/about_dialog.h"
-#include "window/log_pane.h"
-#include "window/window_form.h"
+#include "window/forms.h"
+#include "window/qt/about_dialog.h"
+#include "window/qt/log_pane.h"
 #include "window/window_texts.h"
 #include "window_test_support.h"
 
@@ -111,7 +110,8 @@ TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder
   }
   // The digits are a rule for typing only.
   dialog_.Form()->SetText(Control::ResponseDelayEdit, "-1 ms");
-  EXPECT_EQ(Find<QLineEdit>(dialog_, "ResponseDelayEdit")->text(), "-1 ms");
+  EXPECT_TRUE(testing::ProcessEventsUntil(
+      [&] { return Find<QLineEdit>(dialog_, "ResponseDelayEdit")->text() == "-1 ms"; }));
   auto* device = Find<QComboBox>(dialog_, "DeviceTypeCombo");  // in the table's order, unsorted
   EXPECT_EQ(device->itemText(0) + "|" + device->itemText(1), "ZARQX|ZARQ 40 - 580");
   EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);

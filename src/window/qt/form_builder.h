@@ -4,7 +4,7 @@
 #include <QHash>
 #include <QRect>
 
-#include "forms.h"
+#include "window/forms.h"
 
 class QDialog;
 class QWidget;

@@ -1,7 +1,7 @@
-#include "window/about_dialog.h"
+#include "window/qt/about_dialog.h"
 
-#include "forms.h"
-#include "window/form_builder.h"
+#include "window/forms.h"
+#include "window/qt/form_builder.h"
 
 namespace kelvo {
 

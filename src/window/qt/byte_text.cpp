@@ -1,4 +1,6 @@
-#include "window/byte_text.h"
+#include "window/qt/byte_text.h"
+
+#include <algorithm>
 
 namespace kelvo {
 namespace {
@@ -40,6 +42,10 @@ std::size_t SequenceLength(std::string_view bytes) {
 }
 
 }  // namespace
+
+std::size_t CharacterLength(std::string_view bytes) {
+  return std::max<std::size_t>(1, SequenceLength(bytes));
+}
 
 QString TextFromBytes(std::string_view bytes) {
   QString text;

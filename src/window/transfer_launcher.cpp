@@ -1,4 +1,4 @@
-#include "transfer/transfer_launcher.h"
+#include "window/transfer_launcher.h"
 
 #include <condition_variable>
 #include <mutex>

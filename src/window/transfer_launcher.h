@@ -11,7 +11,7 @@ namespace kelvo {
 
 // Start and Halt: runs one transfer at a time on a worker thread of its own at the lowest
 // priority. Workers keep the form and the shared state alive, so the launcher may go away while
-// one runs; the form must then stop forwarding to a window that is gone.
+// one runs.
 class TransferLauncher {
  public:
   TransferLauncher(std::shared_ptr<ControlPointers> form, std::shared_ptr<SharedState> shared);
@@ -23,8 +23,8 @@ class TransferLauncher {
   void Halt();
   bool Busy() const;
 
-  // Waits for the transfer started last and returns how it ended. Never call it on the thread
-  // that carries out the form's calls: the worker may be waiting for that very thread.
+  // Waits for the transfer started last and returns how it ended. Not for a window thread,
+  // which never waits for a worker.
   TransferResult Wait();
 
  private:

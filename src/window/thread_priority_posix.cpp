@@ -1,7 +1,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "transfer/transfer_launcher.h"
+#include "window/transfer_launcher.h"
 
 namespace kelvo {
 

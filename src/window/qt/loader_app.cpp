@@ -1,7 +1,7 @@
-#include "window/loader_app.h"
+#include "window/qt/loader_app.h"
 
 #include "kelvo_version.h"
-#include "window/main_dialog.h"
+#include "window/qt/main_dialog.h"
 
 namespace kelvo {
 namespace {

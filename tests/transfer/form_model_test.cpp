@@ -1,4 +1,4 @@
-#include "window/win32/form_model.h"
+#include "transfer/form_model.h"
 
 #include <gtest/gtest.h>
 
@@ -16,23 +16,24 @@ TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAdded) {
   FormModel::Changes changes = form.TakeChanges();
   EXPECT_EQ(changes.texts, (decltype(changes.texts){{Control::BlockField, "2 / 3"}}));
   EXPECT_EQ(changes.buttons, (decltype(changes.buttons){{Control::StartButton, false}}));
-  EXPECT_EQ(changes.log_added, "Starting\r\nOpening Port COM5 . . . ");
-  EXPECT_EQ(changes.log_caret, 10u);
-  EXPECT_FALSE(changes.log_restarted);
+  ASSERT_TRUE(changes.log);
+  EXPECT_EQ(changes.log->added, "Starting\r\nOpening Port COM5 . . . ");
+  EXPECT_EQ(changes.log->caret, 10u);
+  EXPECT_FALSE(changes.log->restarted);
 
   form.LogLine("Opened");
   form.Typed(Control::FileEdit, "C:\\fw.bin");
   changes = form.TakeChanges();
   EXPECT_TRUE(changes.texts.empty());
-  EXPECT_EQ(changes.log_added, "Opened\r\n");
+  EXPECT_EQ(changes.log->added, "Opened\r\n");
   EXPECT_EQ(form.ReadText(Control::FileEdit), "C:\\fw.bin");
 
   form.SetText(Control::LogEdit, "");
   form.LogLine("Starting");
   changes = form.TakeChanges();
-  EXPECT_TRUE(changes.log_restarted);
-  EXPECT_EQ(changes.log_added, "Starting\r\n");
-  EXPECT_FALSE(form.TakeChanges().log_changed);
+  EXPECT_TRUE(changes.log->restarted);
+  EXPECT_EQ(changes.log->added, "Starting\r\n");
+  EXPECT_FALSE(form.TakeChanges().log);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "window/form_builder.h"
+#include "window/qt/form_builder.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "window/log_pane.h"
+#include "window/qt/log_pane.h"
 
 namespace kelvo {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "kelvo_version.h"
-#include "window/loader_app.h"
+#include "window/qt/loader_app.h"
 
 namespace {
 
