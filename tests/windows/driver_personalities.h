@@ -21,7 +21,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Wine on a pseudo-terminal, as measured: a read waits for its whole count or its total
 // time-out, a write and a flush return at once, RTS_CONTROL_TOGGLE and EscapeCommFunction fail.
-// Records what the port asked of it.
+// Records the settings the port found and gave.
 class WineDriver : public LineDriver {
  public:
   BOOL GetState(HANDLE port, DCB& settings) override {
@@ -33,23 +33,14 @@ class WineDriver : public LineDriver {
     given.push_back(settings);
     return wine_.SetState(port, settings);
   }
-  BOOL Escape(HANDLE port, DWORD function) override {
-    if (!wine_.Escape(port, function)) return FALSE;
-    if (function == SETRTS || function == CLRRTS)
-      rts.push_back({SteadyClock::now(), function == SETRTS});
-    return TRUE;
-  }
+  BOOL Escape(HANDLE port, DWORD function) override { return wine_.Escape(port, function); }
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
     return wine_.Read(port, bytes, count, moved);
   }
   BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
     return wine_.Write(port, bytes, count, moved);
   }
-  BOOL Flush(HANDLE port) override {
-    const BOOL flushed_all = wine_.Flush(port);
-    flushed = SteadyClock::now();
-    return flushed_all;
-  }
+  BOOL Flush(HANDLE port) override { return wine_.Flush(port); }
   BOOL ClearError(HANDLE port, COMSTAT& status) override { return wine_.ClearError(port, status); }
   BOOL Purge(HANDLE port, DWORD flags) override { return wine_.Purge(port, flags); }
 
@@ -59,8 +50,9 @@ class WineDriver : public LineDriver {
     SteadyClock::time_point at;
     bool raised;
   };
-  std::vector<RtsChange> rts;         // the changes that took effect
-  SteadyClock::time_point flushed{};  // when the last flush returned
+  // Where the port switches RTS by hand (VendorUsb): each change, and when the last flush returned.
+  std::vector<RtsChange> rts;
+  SteadyClock::time_point flushed{};
 
  protected:
   // serial.sys's reads with ReadIntervalTimeout MAXDWORD and total time-outs: at once with what
@@ -132,7 +124,6 @@ class SerialSys : public WineDriver {
   }
   BOOL Flush(HANDLE) override {
     std::this_thread::sleep_until(in_fifo_);
-    flushed = SteadyClock::now();
     return TRUE;
   }
 
