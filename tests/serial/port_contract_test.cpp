@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "image/printf_text.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 #include "simulator/pseudo_terminal.h"
@@ -33,19 +32,10 @@ double Ms(Duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// The figures measured, for --gtest_output=json.
-void Record(const char* key, double ms) {
-  ::testing::Test::RecordProperty(key, Printf("%.1f", ms));
-}
-
 struct Personality {
   const char* name;
   std::optional<Driver> driver;  // none: the pseudo-terminal itself, as the system drives it
 };
-
-std::string Name(const ::testing::TestParamInfo<Personality>& info) {
-  return info.param.name;
-}
 
 // A port on a pseudo-terminal whose device end the test plays, through the personality's driver.
 struct Line {
@@ -84,7 +74,6 @@ TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame
   const auto returned = SteadyClock::now();
   late.join();
   EXPECT_LT(Ms(returned - sent), kLate) << "the read waited on after its bytes had come";
-  Record("whole_ms", Ms(returned - start));
 
   ASSERT_TRUE(line.terminal.Write(Bytes(3, 0x15)));
   start = SteadyClock::now();
@@ -92,7 +81,6 @@ TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
   EXPECT_LT(waited, 11 + kLate);
-  Record("limit_ms", waited);
 }
 
 // A block's write on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver
@@ -106,7 +94,6 @@ TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem
   EXPECT_EQ(line.port.Write(packet), packet.size());
   const double returned = Ms(SteadyClock::now() - start);
   EXPECT_LT(returned, (Paced() ? line_time : 0) + 20 + kLate);
-  Record("write_ms", returned);
   if (!line.driver) return;
 
   const auto departures = line.driver->Departures();
@@ -128,7 +115,6 @@ TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem
   if (GetParam().driver == Driver::kUart16550) {
     EXPECT_LT(dropped - last_left, 2 + kLate);
   }
-  Record("rts_after_last_stop_bit_ms", dropped - last_left);
 }
 
 // A USB device that stops reading stays plugged in: its bytes never leave and its driver never
@@ -150,7 +136,6 @@ TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseSti
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 300);
   EXPECT_LT(waited, 300 + kLate);
-  Record("give_up_ms", waited);
   if (line.driver) {
     EXPECT_GT(line.driver->Discards(), 0u) << "what did not leave goes out later";
   }
@@ -159,7 +144,6 @@ TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseSti
   line.port.Close();
   const double closing = Ms(SteadyClock::now() - start);
   EXPECT_LT(closing, 1000);
-  Record("close_ms", closing);
   termios after{};
   ASSERT_EQ(::tcgetattr(line.terminal.MasterFd(), &after), 0);
   EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
@@ -177,7 +161,6 @@ TEST_P(PortContract, APortWhoseDeviceVanishesIsLostAndMovesNothingMore) {
   EXPECT_EQ(line.port.Write(reply), 0u);
   const double noticed = Ms(SteadyClock::now() - start);
   EXPECT_LT(noticed, 200);
-  Record("lost_ms", noticed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,
@@ -185,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,
                                            Personality{"UsbAdapter", Driver::kUsbAdapter},
                                            Personality{"CdcAcm", Driver::kCdcAcm},
                                            Personality{"PseudoTerminal", std::nullopt}),
-                         Name);
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace kelvo

@@ -22,6 +22,7 @@
 #include "serial/time_limit_posix.h"
 #include "simulator/pseudo_terminal.h"
 #include "support/line_doubles.h"
+#include "support/ordinary_user.h"
 #include "support/temp_folder.h"
 
 namespace kelvo {
@@ -71,15 +72,12 @@ TEST(OpenLoaderPort, APortRefusedForWantOfPermissionNamesItsGroup) {
   const group* tty = ::getgrnam("tty");
   ASSERT_NE(tty, nullptr);
   ASSERT_EQ(::chown(line.SlavePath().c_str(), static_cast<uid_t>(-1), tty->gr_gid), 0);
-  const auto open_as_user = [&] {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(2);
-    std::fprintf(stderr, "%s", OpenLoaderPort(line.SlavePath()).FailureCause().c_str());
-    std::_Exit(0);
-  };
-  EXPECT_EXIT(open_as_user(), ::testing::ExitedWithCode(0),
-              "^permission denied on " + line.SlavePath() +
-                  ": add your user to the tty group \\(sudo usermod -aG tty \\$USER\\) and log "
-                  "in again$");
+  EXPECT_EXIT(
+      testing::AsOrdinaryUser([&] { return OpenLoaderPort(line.SlavePath()).FailureCause(); }),
+      ::testing::ExitedWithCode(0),
+      "^permission denied on " + line.SlavePath() +
+          ": add your user to the tty group \\(sudo usermod -aG tty \\$USER\\) and log "
+          "in again$");
 }
 
 // Holds the port, when given, without a lock, as a terminal program may, until killed.

@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +12,7 @@
 #include <tuple>
 
 #include "settings/replace_file.h"
+#include "support/ordinary_user.h"
 #include "support/temp_folder.h"
 #include "transfer/form_model.h"
 
@@ -41,11 +41,6 @@ std::string TextsOf(FormModel& form) {
   for (const Control control : kKept)
     texts.append(texts.empty() ? "" : "|").append(form.ReadText(control));
   return texts;
-}
-
-// In a child process: root, who ignores file permissions, becomes an ordinary user.
-void BecomeOrdinaryUser() {
-  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
 }
 
 class SettingsFile : public ::testing::Test {
@@ -114,7 +109,6 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       fs::permissions(path_, c.mode);
     }
     const auto load_and_save = [&] {
-      BecomeOrdinaryUser();
       ::alarm(5);  // a read without end
       ::signal(SIGXFSZ, SIG_IGN);
       rlimit before{};
@@ -128,10 +122,9 @@ TEST_F(SettingsFile, AFailedSaveLeavesWhatWasThereAndResponseDelay) {
       Fill(form, "COM2|a much longer path.bin|0x2000|ZARQX|250");
       SaveSettings(form, delay, path_);
       ::setrlimit(RLIMIT_FSIZE, &before);
-      std::fprintf(stderr, "[%s %d]", loaded.c_str(), delay.load());
-      std::_Exit(0);
+      return "[" + loaded + " " + std::to_string(delay.load()) + "]";
     };
-    EXPECT_EXIT(load_and_save(), ::testing::ExitedWithCode(0),
+    EXPECT_EXIT(testing::AsOrdinaryUser(load_and_save), ::testing::ExitedWithCode(0),
                 directory || c.zeros_link ? "^\\[ 7\\]$" : "^\\[C:\\\\fw\\.bin 100\\]$");
     EXPECT_TRUE(c.zeros_link ? fs::is_character_file(path_)
                 : directory  ? fs::is_directory(path_)
@@ -212,13 +205,11 @@ TEST_F(SettingsFile, ReplacingRewritesInPlaceWhereTheFolderTakesNoNewFile) {
     fs::permissions(folder, fs::perms::owner_write | fs::perms::others_write,
                     fs::perm_options::remove);
   const auto replace = [&] {
-    BecomeOrdinaryUser();
     const std::vector<std::uint8_t> bytes = {'n', 'e', 'w'};
-    std::fprintf(stderr, "[%s|%s]", ReplaceFileContents(path_.string(), bytes).c_str(),
-                 ReplaceFileContents((empty / "KELVO.DAT").string(), bytes).c_str());
-    std::_Exit(0);
+    return "[" + ReplaceFileContents(path_.string(), bytes) + "|" +
+           ReplaceFileContents((empty / "KELVO.DAT").string(), bytes) + "]";
   };
-  EXPECT_EXIT(replace(), ::testing::ExitedWithCode(0), "^\\[\\|.+\\]$");
+  EXPECT_EXIT(testing::AsOrdinaryUser(replace), ::testing::ExitedWithCode(0), "^\\[\\|.+\\]$");
   fs::permissions(dir_, fs::perms::all);
   EXPECT_EQ(FileContents(path_), "new");
   EXPECT_TRUE(fs::is_empty(empty));

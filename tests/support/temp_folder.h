@@ -1,11 +1,10 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,15 @@ namespace kelvo::testing {
 class TempFolder {
  public:
   explicit TempFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    for (std::random_device random; path_.empty();) {
+      const auto path =
+          std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path)) path_ = path;
+    }
   }
   ~TempFolder() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path_, ignored);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

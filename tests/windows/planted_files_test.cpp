@@ -4,42 +4,31 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
-#include "settings/replace_file.h"
 #include "image/output_file.h"
+#include "settings/replace_file.h"
+#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FileContents;
 
 void Write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Each test in a folder of its own, which is also the current folder, so that one file can be
 // named both relative to it and in full.
 class PlantedFiles : public ::testing::Test {
  protected:
-  PlantedFiles() {
-    fs::remove_all(dir_);  // a failed run's, as process ids come again
-    fs::create_directory(dir_);
-    fs::current_path(dir_);
-  }
-  ~PlantedFiles() override {
-    fs::current_path(home_);
-    fs::remove_all(dir_);
-  }
+  PlantedFiles() { fs::current_path(dir_); }
+  ~PlantedFiles() override { fs::current_path(home_); }
 
   const fs::path home_ = fs::current_path();
-  const fs::path dir_ =
-      fs::temp_directory_path() / ("kelvo-planted-" + std::to_string(::GetCurrentProcessId()));
+  const testing::TempFolder folder_{"kelvo-planted"};
+  const fs::path& dir_ = folder_.Path();
 };
 
 TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
@@ -72,12 +61,12 @@ TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
     if (opened) {
       std::fputs("trace\n", file);
       std::fclose(file);
-      EXPECT_EQ(Contents(path), "trace\n") << path;
+      EXPECT_EQ(FileContents(path), "trace\n") << path;
     }
     EXPECT_EQ(why, want) << path;
     EXPECT_EQ(opened, want.empty()) << path;
   }
-  EXPECT_EQ(Contents("image.bin"), "image");
+  EXPECT_EQ(FileContents("image.bin"), "image");
   ::CloseHandle(pipe);
 }
 
@@ -90,8 +79,8 @@ TEST_F(PlantedFiles, SettingsSaveLeavesAFilePlantedBesideItAlone) {
   ASSERT_TRUE(::CreateHardLinkA(planted.c_str(), "victim", nullptr));
   const std::uint8_t bytes[] = {'C', 'O', 'M', '1'};
   EXPECT_EQ(ReplaceFileContents("KELVO.DAT", bytes), "");
-  EXPECT_EQ(Contents("KELVO.DAT"), "COM1");
-  EXPECT_EQ(Contents("victim"), "the user's own");
+  EXPECT_EQ(FileContents("KELVO.DAT"), "COM1");
+  EXPECT_EQ(FileContents("victim"), "the user's own");
 }
 
 }  // namespace

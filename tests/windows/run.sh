@@ -135,7 +135,7 @@ cmp -s "$work/KELVO.DAT" "$work/own/KELVO.DAT" && [ -L "$work/mine.dat" ] ||
   fail "settings: not saved through the user's own link"
 [ -e "$work/victim" ] && fail "settings: a file made through a dangling link"
 
-echo "The port's promises on each kind of Windows serial driver, and an upload over serial.sys"
+echo "The port's promises on each kind of Windows serial driver"
 start_sim --paced
 wine "$windows/tests/windows_port_tests.exe" </dev/null || fail "windows_port_tests"
 stop_sim

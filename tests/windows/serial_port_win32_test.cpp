@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,10 +13,6 @@
 #include "driver_personalities.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
-#include "serial/ticker.h"
-#include "support/watched_form.h"
-#include "transfer/run_transfer.h"
-#include "transfer/shared_state.h"
 
 namespace kelvo {
 namespace {
@@ -41,7 +34,7 @@ struct Personality {
   std::unique_ptr<WineDriver> (*make)();
   DWORD rts_control;        // as the port sets it
   bool rts_by_hand;         // raised and dropped by the port around each write
-  std::size_t reply_bytes;  // at least this many of a packet's reply reach the read
+  std::size_t reply_bytes;  // at least this many of a packet's reply reach the read; 0: none
   bool unplugged;           // the line goes in the middle of the reply
 };
 
@@ -117,8 +110,8 @@ TEST_P(DriverContract, APacketLeavesInItsLineTimeAndItsReplyIsReadByItsDeadline)
   EXPECT_EQ(port.Write(packet), packet.size());
   EXPECT_LE(Ms(SteadyClock::now() - start), Ms(packet.size() * kByteTime + 20ms));
   // By hand, RTS is dropped at the open and raised only around the write.
-  ASSERT_EQ(driver->rts.size(), p.rts_by_hand ? 3u : 0u);
   if (p.rts_by_hand) {
+    ASSERT_EQ(driver->rts.size(), 3u);
     EXPECT_TRUE(!driver->rts[0].raised && driver->rts[1].raised && !driver->rts[2].raised);
     EXPECT_GE(Ms(driver->rts[2].at - start), Ms((packet.size() + 1) * kByteTime));
     EXPECT_GE(driver->rts[2].at, driver->flushed);
@@ -131,7 +124,7 @@ TEST_P(DriverContract, APacketLeavesInItsLineTimeAndItsReplyIsReadByItsDeadline)
   const std::size_t got = port.Read(reply);
   const double took = Ms(SteadyClock::now() - reading);
   const double limit = static_cast<double>(reply.size() + 1);
-  EXPECT_GE(got, p.reply_bytes);
+  EXPECT_TRUE(p.reply_bytes > 0 ? got >= p.reply_bytes : got == 0) << got << " bytes";
   if (got < reply.size() && !port.Lost()) {
     EXPECT_GE(took, limit) << got << " bytes";
   }
@@ -157,48 +150,6 @@ TEST_P(DriverContract, SetsTheLineUpWhateverWasLeftAndPutsItBackWithinASecond) {
 
 INSTANTIATE_TEST_SUITE_P(Personalities, DriverContract, ::testing::ValuesIn(kPersonalities),
                          [](const auto& instance) { return std::string(instance.param.name); });
-
-// At 9600 baud through the whole transfer, with the response delay the README gives for a UART.
-// It runs first, as GoogleTest runs plain tests before parameterised ones, on the simulator's
-// first open: the purge of a close reads to the simulator as another open, whose greeting would
-// come before the next open's and could pass for it.
-TEST(UploadOverSerialSys, TakesEveryBlockAtTheFirstTry) {
-  const std::string image = (std::filesystem::temp_directory_path() / "kelvo-upload.bin").string();
-  {
-    std::ofstream file(image, std::ios::binary);
-    for (std::size_t i = 0; i < 4 * kBlockSize; ++i) file.put(static_cast<char>(i % 251));
-  }
-  testing::WatchedForm form;
-  SharedState shared;
-  // Stops the upload at its first incomplete reply, which retries would not end.
-  form.watch = [&](Control, const std::string& text) {
-    if (text.starts_with("Incomplete Response")) shared.HaltRequested.store(1);
-  };
-  form.SetText(Control::DeviceTypeCombo, "ZARQX");
-  form.SetText(Control::StartAddressCombo, "0x2000");
-  form.SetText(Control::PortCombo, "COM5");
-  form.SetText(Control::FileEdit, image);
-  form.SetText(Control::ResponseDelayEdit, "100");
-  testing::SerialSys driver;
-  TransferOutcome outcome{};
-  std::atomic<bool> ended{false};
-  // An upload that cannot end (one that never reads the greeting) is halted long after a sound
-  // one would have ended.
-  std::thread guard([&] {
-    for (int i = 0; i < 200 && !ended; ++i) std::this_thread::sleep_for(50ms);
-    shared.HaltRequested.store(1);
-  });
-  {
-    Ticker ticker(shared.clock);
-    outcome = RunTransfer(TransferKind::kUploadImage, form, shared, {.driver = &driver}).outcome;
-  }
-  ended = true;
-  guard.join();
-  EXPECT_EQ(outcome, TransferOutcome::kComplete) << form.Log();
-  EXPECT_EQ(form.ReadText(Control::ErrorsField), "0");
-  EXPECT_EQ(form.Log().find("Incomplete Response"), std::string::npos);
-  std::filesystem::remove(image);
-}
 
 }  // namespace
 }  // namespace kelvo
