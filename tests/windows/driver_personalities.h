@@ -55,10 +55,34 @@ class WineDriver : public LineDriver {
   SteadyClock::time_point flushed{};
 
  protected:
+  // serial.sys's reads with ReadIntervalTimeout MAXDWORD and total time-outs: at once with what
+  // is buffered; on an empty buffer, as soon as a byte comes, or at the total time-out.
+  BOOL ReadAsSerialSys(HANDLE port, void* bytes, DWORD count, DWORD& moved) {
+    COMMTIMEOUTS timeouts{};
+    ::GetCommTimeouts(port, &timeouts);
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(timeouts.ReadTotalTimeoutMultiplier * count +
+                                                       timeouts.ReadTotalTimeoutConstant);
+    auto* at = static_cast<std::uint8_t*>(bytes);
+    moved = 0;
+    COMSTAT status{};
+    for (;;) {
+      if (!wine_.ClearError(port, status)) return FALSE;
+      if (status.cbInQue > 0 || moved > 0 || SteadyClock::now() >= deadline) break;
+      // Wine returns a read at once only when all it asks for is buffered; its one-byte reads
+      // of 2 ms each wait for the first byte.
+      if (!wine_.Read(port, at, 1, moved)) return FALSE;
+    }
+    DWORD rest = 0;
+    const BOOL read = wine_.Read(port, at + moved, std::min(count - moved, status.cbInQue), rest);
+    moved += rest;
+    return read;
+  }
+
   LineDriver& wine_ = SystemLineDriver();
 };
 
-// serial.sys, the in-box driver of 16550 UARTs: bytes leave at 9600 baud, and a
+// serial.sys, the in-box driver of 16550 UARTs: reads as above; bytes leave at 9600 baud, and a
 // write and a flush return once the last is in the 16-byte FIFO; it toggles RTS itself; it keeps
 // the DCB between opens, here one that a terminal program left with flow control on and DTR off;
 // with fAbortOnError, a line error (here a framing error as the line settles after the open)
@@ -104,45 +128,29 @@ class SerialSys : public WineDriver {
   }
 
  private:
-  // serial.sys's reads with ReadIntervalTimeout MAXDWORD and total time-outs: at once with what
-  // is buffered; on an empty buffer, as soon as a byte comes, or at the total time-out.
-  BOOL ReadAsSerialSys(HANDLE port, void* bytes, DWORD count, DWORD& moved) {
-    COMMTIMEOUTS timeouts{};
-    ::GetCommTimeouts(port, &timeouts);
-    const auto deadline =
-        SteadyClock::now() + std::chrono::milliseconds(timeouts.ReadTotalTimeoutMultiplier * count +
-                                                       timeouts.ReadTotalTimeoutConstant);
-    auto* at = static_cast<std::uint8_t*>(bytes);
-    moved = 0;
-    COMSTAT status{};
-    for (;;) {
-      if (!wine_.ClearError(port, status)) return FALSE;
-      if (status.cbInQue > 0 || moved > 0 || SteadyClock::now() >= deadline) break;
-      // Wine returns a read at once only when all it asks for is buffered; its one-byte reads
-      // of 2 ms each wait for the first byte.
-      if (!wine_.Read(port, at, 1, moved)) return FALSE;
-    }
-    DWORD rest = 0;
-    const BOOL read = wine_.Read(port, at + moved, std::min(count - moved, status.cbInQue), rest);
-    moved += rest;
-    return read;
-  }
-
   static constexpr DWORD kFifoBytes = 16;
   SteadyClock::time_point in_fifo_{};  // when the last write's bytes were all in the FIFO
   bool line_error_ = true;
 };
 
-// A USB adapter's vendor driver (FTDI, CP210x, CH340, PL2303): it refuses RTS_CONTROL_TOGGLE, as
-// Wine does, but switches RTS at once on request; a write returns once the adapter has the bytes
-// and a flush about 1 ms after it, while they still leave the adapter at 9600 baud. Its reads,
-// which follow serial.sys's rules, are SerialSys's to model.
+// A USB adapter's vendor driver (FTDI, CP210x, CH340, PL2303): serial.sys's read rules; it refuses
+// RTS_CONTROL_TOGGLE but switches RTS at once on request; a write returns once the adapter has
+// the bytes and a flush about 1 ms after it, while they still leave the adapter at 9600 baud.
 class VendorUsb : public WineDriver {
  public:
+  BOOL SetState(HANDLE port, DCB& settings) override {
+    given.push_back(settings);
+    if (settings.fRtsControl != RTS_CONTROL_TOGGLE) return wine_.SetState(port, settings);
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   BOOL Escape(HANDLE port, DWORD function) override {
     if (function != SETRTS && function != CLRRTS) return wine_.Escape(port, function);
     rts.push_back({SteadyClock::now(), function == SETRTS});
     return TRUE;
+  }
+  BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
+    return ReadAsSerialSys(port, bytes, count, moved);
   }
   // Called right after the write.
   BOOL Flush(HANDLE) override {
