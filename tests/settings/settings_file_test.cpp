@@ -155,7 +155,7 @@ TEST_F(SettingsFile, WhatAnotherUserPlantsDoesNotLeadTheSave) {
   const fs::path own = dir_ / "profile", theirs = dir_ / "theirs", none = dir_ / "none";
   const auto link = [](const fs::path& to, const fs::path& at, bool nobodys) {
     fs::create_symlink(to, at);
-    EXPECT_TRUE(!nobodys || ::lchown(at.c_str(), 65534, 65534) == 0);
+    EXPECT_TRUE(!nobodys || ::lchown(at.c_str(), testing::kNobody, testing::kNobody) == 0);
   };
   // The old save's temporary name, made first and open to all.
   const fs::path guessed = path_.string() + "." + std::to_string(::getpid()) + ".tmp";
@@ -178,7 +178,7 @@ TEST_F(SettingsFile, WhatAnotherUserPlantsDoesNotLeadTheSave) {
                 [&] {
                   std::ofstream(guessed) << "theirs";
                   fs::permissions(guessed, fs::perms::all);
-                  EXPECT_EQ(::chown(guessed.c_str(), 65534, 65534), 0);
+                  EXPECT_EQ(::chown(guessed.c_str(), testing::kNobody, testing::kNobody), 0);
                 },
                 ""},
        }) {
