@@ -14,6 +14,9 @@ namespace kelvo {
 namespace {
 
 constexpr std::uint32_t kHandshakeTimeoutMs = 5000;
+// Tries that are not logged may be short, so that a halt while the next device is awaited is
+// seen at once.
+constexpr std::uint32_t kQuietHandshakeTimeoutMs = 250;
 constexpr std::uint32_t kEotReplyTimeoutMs = 1000;
 constexpr char kWaitingText[] = "Waiting for Initial NAK . . . ";
 constexpr std::uint64_t kEraseRegionBytes = kEraseRegionUnits * kAddressUnitBytes;
@@ -73,7 +76,8 @@ class Upload {
     while (!HandshakeDone) {
       if (!quiet) form_.LogAppend(kWaitingText);
       const std::uint8_t reply =
-          AwaitHandshake(context_.port, context_.shared.clock, kHandshakeTimeoutMs);
+          AwaitHandshake(context_.port, context_.shared.clock,
+                         quiet ? kQuietHandshakeTimeoutMs : kHandshakeTimeoutMs);
       if (reply == 0) {
         if (!quiet) form_.LogLine("no response");
         if (Exit exit = PortLost()) return exit;

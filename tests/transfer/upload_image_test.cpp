@@ -295,9 +295,9 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
   }
 }
 
-// A line of boards: the next board is awaited across several handshakes (its pause lasts about
-// five at the test's clock) without a line for each, and gets the image on an erased memory of
-// its own; the board before keeps its own.
+// A line of boards: the next board is awaited across many handshakes at the test's clock
+// without a line for each, and gets the image on an erased memory of its own; the board before
+// keeps its own.
 TEST(UploadImage, AQuietHandshakeAwaitsTheNextBoardOfALine) {
   const Bytes image = Pattern(3 * kBlockSize);
   UploadRun run(image, {.next_board_ms = 500}, "ZARQX");
