@@ -1,7 +1,7 @@
 # The two set-up commands of the README: `make demo` and `make test`.
 # Each installs the Debian packages it needs when they are missing.
 
-BUILD_DEBS := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
+BUILD_DEBS := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev nettle-dev
 SANITIZE_DEBS := clang libclang-rt-14-dev
 BENCH_DEBS := libbenchmark-dev
 # The Windows build's cross compiler (the POSIX threads flavour) and GoogleTest's sources.

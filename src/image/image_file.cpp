@@ -78,7 +78,7 @@ ImageResult DecodeImage(std::vector<std::uint8_t> bytes, ImageFormat format) {
   return read;
 }
 
-ImageResult ReadImageFile(const std::string& path) {
+ImageResult ReadImageFile(const std::string& path, std::vector<std::uint8_t>* bytes_read) {
   InputFile file = InputFile::Open(path);
   if (!file.IsOpen())
     return {.image = {}, .line = 0, .error = FileFailureCause(file.Error(), path)};
@@ -86,6 +86,7 @@ ImageResult ReadImageFile(const std::string& path) {
   if (std::string cause = ReadWholeFile(file, path, bytes); !cause.empty()) {
     return {.image = {}, .line = 0, .error = cause};
   }
+  if (bytes_read) *bytes_read = bytes;
   return DecodeImage(std::move(bytes), ImageFormatOf(path));
 }
 

@@ -29,7 +29,8 @@ std::string ReadWholeFile(InputFile& file, const std::string& path,
 // raw image whose first line is a record is refused: record text must not go out as bytes.
 ImageResult DecodeImage(std::vector<std::uint8_t> bytes, ImageFormat format);
 
-// Both, for the file at path.
-ImageResult ReadImageFile(const std::string& path);
+// Both, for the file at path; bytes_read, when given, gets the file's bytes as they were read
+// (none if they could not be).
+ImageResult ReadImageFile(const std::string& path, std::vector<std::uint8_t>* bytes_read = nullptr);
 
 }  // namespace kelvo

@@ -10,10 +10,12 @@
 namespace kelvo {
 
 std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string>& keep,
-                          std::string& why) {
+                          std::string& why, OutputMode mode) {
+  const bool append = mode == OutputMode::kAppend;
   // Not emptied yet: that waits until the file is known to be one that may be.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  const int fd = ::open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0), 0666);
   struct stat info {};
   if (fd < 0 && errno == ELOOP) {
     why = path + " is a link: not written";
@@ -31,15 +33,19 @@ std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string
       why = path + " is the file being sent: not written";
     }
   }
-  if (why.empty() && ::ftruncate(fd, 0) != 0) why = path + ": " + std::strerror(errno);
+  if (why.empty() && !append && ::ftruncate(fd, 0) != 0) why = path + ": " + std::strerror(errno);
   std::FILE* file = nullptr;
   if (why.empty()) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    file = ::fdopen(fd, "w");
+    file = ::fdopen(fd, append ? "a" : "w");
     if (file == nullptr) why = path + ": " + std::strerror(errno);
   }
   if (file == nullptr && fd >= 0) ::close(fd);
   return file;
+}
+
+bool SyncOutputFile(std::FILE* file) {
+  return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
 }
 
 }  // namespace kelvo

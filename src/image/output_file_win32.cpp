@@ -49,12 +49,14 @@ std::string Refusal(HANDLE file, const std::string& path, const std::vector<std:
 }  // namespace
 
 std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string>& keep,
-                          std::string& why) {
+                          std::string& why, OutputMode mode) {
+  const bool append = mode == OutputMode::kAppend;
   // Not emptied yet: that waits until it is known to be a file that may be. Others may read it
-  // as it grows; none may write it meanwhile.
-  const HANDLE file =
-      ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // as it grows; none may write it meanwhile. Without the right to write data, only to append
+  // it, every write goes to the end.
+  const DWORD access = append ? FILE_GENERIC_WRITE & ~FILE_WRITE_DATA : GENERIC_WRITE;
+  const HANDLE file = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // A folder does not open as a file at all.
@@ -65,24 +67,30 @@ std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string
     return nullptr;
   }
   why = Refusal(file, path, keep);
-  if (why.empty() && !::SetEndOfFile(file)) why = SystemMessage(::GetLastError());
+  if (why.empty() && !append && !::SetEndOfFile(file)) why = SystemMessage(::GetLastError());
   if (!why.empty()) {
     ::CloseHandle(file);
     return nullptr;
   }
   // The runtime's descriptor owns the handle from here, and the stream owns the descriptor.
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                   _O_WRONLY | _O_BINARY | (append ? _O_APPEND : 0));
   if (fd < 0) {
     why = std::strerror(errno);
     ::CloseHandle(file);
     return nullptr;
   }
-  std::FILE* stream = ::_fdopen(fd, "wb");
+  std::FILE* stream = ::_fdopen(fd, append ? "ab" : "wb");
   if (stream == nullptr) {
     why = std::strerror(errno);
     ::_close(fd);
   }
   return stream;
+}
+
+bool SyncOutputFile(std::FILE* file) {
+  return std::fflush(file) == 0 &&
+         ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))));
 }
 
 }  // namespace kelvo

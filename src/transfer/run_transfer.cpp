@@ -83,8 +83,8 @@ TransferResult RunTransfer(TransferKind kind, ControlPointers& form, SharedState
       form.LogLine(cause);
     } else {
       form.LogLine("Opened");
-      TransferContext context{form,        shared,    port,      file,
-                              device_type, port_name, file_path, start_address};
+      TransferContext context{form,      shared,    port,          file,           device_type,
+                              port_name, file_path, start_address, hooks.handshake};
       result.outcome = kind == TransferKind::kRunScript ? RunScript(context)
                        : hooks.image                    ? UploadImage(context, *hooks.image)
                                                         : Upload(context, std::move(bytes));

@@ -35,6 +35,7 @@ struct TransferHooks {
   std::function<void()> after_halt_cleared{};
   // Runs once the transfer is over, just before Start is enabled again.
   std::function<void()> before_start_enabled{};
+  HandshakeWatch handshake{};
 };
 
 // One whole transfer on the calling thread: the preamble (buttons, log header, response delay,

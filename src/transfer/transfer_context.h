@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "image/input_file.h"
@@ -13,6 +14,14 @@ namespace kelvo {
 // with no SEND line refused.
 enum class TransferOutcome { kComplete, kFailed, kHalted };
 
+// How an upload meets its device; the defaults suit a device that the operator has just set up.
+struct HandshakeWatch {
+  // A production line's wait for its next device: the tries that get no answer are not logged.
+  bool quiet = false;
+  // Runs once the device has answered with the loader's NAK.
+  std::function<void()> answered{};
+};
+
 // What a transfer body works with: the form, the shared values, the open port and file, and the
 // texts the preamble read from the form, exactly as typed.
 struct TransferContext {
@@ -24,6 +33,7 @@ struct TransferContext {
   std::string PortName;
   std::string FilePath;
   std::string StartAddress;
+  const HandshakeWatch& handshake;
 
   bool HaltRequested() const { return shared.HaltRequested.load() != 0; }
 };

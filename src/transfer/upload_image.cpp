@@ -14,7 +14,11 @@ namespace kelvo {
 namespace {
 
 constexpr std::uint32_t kHandshakeTimeoutMs = 5000;
+// Tries that are not logged may be short, so that a halt while the next device is awaited is
+// seen at once.
+constexpr std::uint32_t kQuietHandshakeTimeoutMs = 250;
 constexpr std::uint32_t kEotReplyTimeoutMs = 1000;
+constexpr char kWaitingText[] = "Waiting for Initial NAK . . . ";
 constexpr std::uint64_t kEraseRegionBytes = kEraseRegionUnits * kAddressUnitBytes;
 
 using Block = std::array<std::uint8_t, kBlockSize>;
@@ -68,25 +72,33 @@ class Upload {
   }
 
   Exit AwaitLoader() {
+    const bool quiet = context_.handshake.quiet;
     while (!HandshakeDone) {
-      form_.LogAppend("Waiting for Initial NAK . . . ");
+      if (!quiet) form_.LogAppend(kWaitingText);
       const std::uint8_t reply =
-          AwaitHandshake(context_.port, context_.shared.clock, kHandshakeTimeoutMs);
+          AwaitHandshake(context_.port, context_.shared.clock,
+                         quiet ? kQuietHandshakeTimeoutMs : kHandshakeTimeoutMs);
       if (reply == 0) {
-        form_.LogLine("no response");
+        if (!quiet) form_.LogLine("no response");
         if (Exit exit = PortLost()) return exit;
-      } else if (reply == kNak) {
-        form_.LogLine("NAK detected");
-        HandshakeDone = true;
-      } else if (reply == 0xFF) {
-        form_.LogLine("unexpected data stream detected");
-        return TransferOutcome::kFailed;
       } else {
-        form_.LogLine("unexpected character detected");
-        return TransferOutcome::kFailed;
+        if (quiet) form_.LogAppend(kWaitingText);
+        if (Exit exit = Answered(reply)) return exit;
       }
       if (Exit exit = HaltCheck()) return exit;
     }
+    return std::nullopt;
+  }
+
+  Exit Answered(std::uint8_t reply) {
+    if (reply != kNak) {
+      form_.LogLine(reply == 0xFF ? "unexpected data stream detected"
+                                  : "unexpected character detected");
+      return TransferOutcome::kFailed;
+    }
+    form_.LogLine("NAK detected");
+    HandshakeDone = true;
+    if (context_.handshake.answered) context_.handshake.answered();
     return std::nullopt;
   }
 

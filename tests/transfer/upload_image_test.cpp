@@ -295,5 +295,28 @@ TEST(UploadImage, EndsEachWayWithItsLinesAndFrames) {
   }
 }
 
+// A line of boards: the next board is awaited across many handshakes at the test's clock
+// without a line for each, and gets the image on an erased memory of its own; the board before
+// keeps its own.
+TEST(UploadImage, AQuietHandshakeAwaitsTheNextBoardOfALine) {
+  const Bytes image = Pattern(3 * kBlockSize);
+  UploadRun run(image, {.next_board_ms = 500}, "ZARQX");
+  ASSERT_EQ(run.Run(), TransferOutcome::kComplete);
+  int answered = 0;
+  const TransferHooks quiet{.handshake = {.quiet = true, .answered = [&] { ++answered; }}};
+  {
+    testing::FastTicker ticker(run.shared.clock);
+    EXPECT_EQ(RunTransfer(TransferKind::kUploadImage, run.form, run.shared, quiet).outcome,
+              TransferOutcome::kComplete);
+  }
+  EXPECT_EQ(answered, 1);
+  EXPECT_EQ(Body(run.form.Log()), Text({{kNakLine, kStartLine}, kEndLines}));
+  const std::vector<Bytes> boards = run.sim.TakeLoadedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(Bytes(boards[0].begin() + 0x20000, boards[0].begin() + 0x20000 + 3 * kBlockSize),
+            image);
+  EXPECT_EQ(run.Loaded(image.size()), image);
+}
+
 }  // namespace
 }  // namespace kelvo

@@ -7,6 +7,7 @@
 #include "port_list.h"
 #include "same_port.h"
 #include "simulated_device.h"
+#include "transfer/run_transfer.h"
 
 namespace kelvo::cli {
 namespace {
@@ -33,10 +34,16 @@ std::string Footer() {
          "whole transfer at once; a device that fails stops none of the others. Each log line\n"
          "then begins with its port's name, --trace writes one file per port (trace-USB0.txt),\n"
          "and a table of the ports' outcomes ends the run.\n\n"
+         "Production mode: --repeat loads device after device on each port: once an upload\n"
+         "ends, the port waits for the next device's NAK, until Ctrl-C or --count devices.\n"
+         "--record appends a line of JSON per device to FILE, on the disk before the next\n"
+         "device starts: time (UTC, the transfer's end), port, file, size, sha256 (of the\n"
+         "file's bytes, as sha256sum gives it), outcome, blocks, errors, seconds, version.\n\n"
          "Hints go to standard error, never into the log: a response delay that looks too\n"
          "low, a device that does not answer, a script's last line that will not play.\n\n"
          "Exit status: 0 upload complete (EOT sent) or script played with no SEND line\n"
-         "refused, on every port; 1 a transfer failed; 2 usage error (a port named twice\n"
+         "refused, on every port (and for every device); 1 a transfer failed; 2 usage error (a "
+         "port named twice\n"
          "by any name, a --delay or --timeout that is not a whole number); 124 halted by\n"
          "--timeout; 130 halted by " +
          kHaltSignalsText + ".\nA second one ends the program at once.";
@@ -114,6 +121,16 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       ->check(WholeNumber(1, 1000000));
   app.add_option("--trace", options.trace_path, "record every byte crossing the port in FILE")
       ->type_name("FILE");
+  auto* repeat = app.add_flag("--repeat", options.repeat,
+                              "after each upload, wait for the next device on the same port "
+                              "and load it, until Ctrl-C");
+  app.add_option("--count", options.device_count, "with --repeat, stop after N devices a port")
+      ->type_name("N")
+      ->check(WholeNumber(1, 1000000))
+      ->needs(repeat);
+  app.add_option("--record", options.record_path,
+                 "append a line of JSON per device to FILE (see below)")
+      ->type_name("FILE");
   std::optional<std::string> simulate_count;
   auto* simulate = app.add_option("--simulate", simulate_count,
                                   "use N simulated devices (1 when not given) on 9600-baud lines "
@@ -134,6 +151,9 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       options.simulate = SimulatedDeviceCount(simulate_count, options.file);
     if (!options.list_ports && options.file.empty()) throw CLI::RequiredError("FILE");
     RefuseRepeatedPorts(options.ports);
+    if (options.repeat && ChooseTransfer(options.file) == TransferKind::kRunScript) {
+      throw CLI::ValidationError("--repeat", "loads images, not a script");
+    }
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return {std::nullopt, status == 0 ? kExitComplete : kExitUsage};

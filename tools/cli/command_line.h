@@ -16,6 +16,9 @@ struct CliOptions {
   std::optional<std::string> delay;
   std::optional<std::uint32_t> timeout_seconds;
   std::optional<std::string> trace_path;
+  bool repeat = false;                        // load device after device on each port
+  std::optional<std::uint32_t> device_count;  // with repeat: stop after this many per port
+  std::optional<std::string> record_path;
   int simulate = 0;  // simulated devices to run against instead of ports
   bool instant = false;
   bool list_ports = false;

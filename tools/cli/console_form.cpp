@@ -70,8 +70,25 @@ void ConsoleForm::Print(const std::string& piece) {
   if (!notes.empty()) board_.Note(notes);
 }
 
+// The fields start empty, as for the first device, and the meter anew.
+void ConsoleForm::AwaitDevice(std::uint32_t number) {
+  for (const Control field :
+       {Control::BlockField, Control::ErrorsField, Control::AddressField, Control::ChecksumField}) {
+    FormModel::SetText(field, "");
+  }
+  meter_ = ProgressMeter();
+  waiting_ = "waiting for device " + std::to_string(number);
+  board_.SetRow(row_, RowText(), true);
+}
+
+void ConsoleForm::DeviceAnswered() {
+  waiting_.clear();
+  board_.SetRow(row_, RowText(), true);
+}
+
 // Before the blocks begin, a labelled row tells what the transfer is doing.
 std::string ConsoleForm::RowText() const {
+  if (!waiting_.empty()) return label_ + waiting_;
   if (meter_.Started()) {
     const std::size_t width = board_.Width();
     return label_ + meter_.Line(width > label_.size() ? width - label_.size() : 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "console_board.h"
@@ -25,6 +26,11 @@ class ConsoleForm : public FormModel {
   void LogNewLine() override;
   void LogLine(const std::string& text) override;
 
+  // A production line's port waits for its next device: the progress fields are emptied, and
+  // the row says so until the device answers.
+  void AwaitDevice(std::uint32_t number);
+  void DeviceAnswered();
+
  private:
   void Print(const std::string& piece);
   std::string RowText() const;
@@ -35,6 +41,7 @@ class ConsoleForm : public FormModel {
   const std::string note_prefix_;  // "kelvo-cli: USB0: "
   std::string open_line_;          // the log's line not finished yet
   std::string last_line_;          // the log's last finished line, for a labelled row
+  std::string waiting_;            // what the row says while the next device is awaited
   ProgressMeter meter_;
   LogHints hints_;
 };

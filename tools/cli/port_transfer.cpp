@@ -1,5 +1,6 @@
 #include "port_transfer.h"
 
+#include <cstdlib>
 #include <utility>
 
 #include "image/input_file.h"
@@ -49,7 +50,9 @@ PortTransfer::PortTransfer(const CliOptions& options, ConsoleBoard& board, std::
     : job_(std::move(job)),
       shared_(shared),
       form_(board, row, job_.label),
-      kind_(ChooseTransfer(options.file)) {
+      kind_(ChooseTransfer(options.file)),
+      repeat_(options.repeat),
+      device_count_(options.device_count.value_or(0)) {
   from_settings_file_ = FillForm(form_, shared_, options, job_);
 }
 
@@ -57,17 +60,52 @@ PortTransfer::~PortTransfer() {
   Join();
 }
 
-void PortTransfer::Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts) {
-  worker_ = std::thread([this, image, &halts] {
-    const auto start = std::chrono::steady_clock::now();
+void PortTransfer::Start(const std::vector<std::uint8_t>* image, const HaltRequests& halts,
+                         const RecordSink& record) {
+  worker_ = std::thread([this, image, &halts, &record] {
     const auto halt_again = [&] {
       if (halts.Cause() != HaltCause::kNone) shared_.HaltRequested.store(1);
     };
-    result_ =
-        RunTransfer(kind_, form_, shared_,
-                    {.tap = job_.trace.get(), .image = image, .after_halt_cleared = halt_again});
-    elapsed_ = std::chrono::steady_clock::now() - start;
+    for (std::uint32_t device = 1;; ++device) {
+      bool answered = false;
+      const auto answer = [&] {
+        answered = true;
+        form_.DeviceAnswered();
+      };
+      if (device > 1) form_.AwaitDevice(device);
+      const auto start = std::chrono::steady_clock::now();
+      result_ = RunTransfer(kind_, form_, shared_,
+                            {.tap = job_.trace.get(),
+                             .image = image,
+                             .after_halt_cleared = halt_again,
+                             .handshake = {.quiet = device > 1, .answered = answer}});
+      elapsed_ = std::chrono::steady_clock::now() - start;
+      if (device > 1 && !answered) return;  // no device came: nothing to record
+      if (record && !record(DeviceRecordNow())) {
+        earlier_fault_ = true;
+        return;
+      }
+      if (!repeat_ || !answered || device == device_count_ ||
+          result_.outcome == TransferOutcome::kHalted) {
+        return;
+      }
+      earlier_fault_ = earlier_fault_ || result_.outcome == TransferOutcome::kFailed;
+    }
   });
+}
+
+// The transfer just ended, for --record.
+DeviceRecord PortTransfer::DeviceRecordNow() {
+  const auto number = [&](Control field) { return std::atol(form_.ReadText(field).c_str()); };
+  DeviceRecord record;
+  record.end = std::chrono::system_clock::now();
+  record.port = form_.ReadText(Control::PortCombo);
+  record.file = form_.ReadText(Control::FileEdit);
+  record.outcome = result_.outcome;
+  record.blocks = number(Control::BlockField);
+  record.errors = number(Control::ErrorsField);
+  record.seconds = std::chrono::duration<double>(elapsed_).count();
+  return record;
 }
 
 void PortTransfer::Join() {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "console_board.h"
+#include "device_record.h"
 #include "exit_status.h"
 #include "halt_requests.h"
 #include "image/image_file.h"
@@ -14,6 +15,7 @@
 #include "script_tail.h"
 #include "serial/ticker.h"
 #include "settings/settings_file.h"
+#include "sha256.h"
 #include "simulated_device.h"
 #include "summary_table.h"
 #include "terminal.h"
@@ -152,6 +154,16 @@ int RunCli(const CliOptions& options) {
   std::vector<PortJob> jobs = Jobs(options, devices, names, status);
   if (jobs.empty()) return status;
 
+  std::unique_ptr<RecordFile> record_file;
+  if (options.record_path) {
+    std::string why;
+    record_file = RecordFile::Open(*options.record_path, options.file, why);
+    if (!record_file) {
+      std::fprintf(stderr, "kelvo-cli: --record %s\n", why.c_str());
+      return kExitUsage;
+    }
+  }
+
   ConsoleBoard board(stdout, stderr, IsLiveTerminal(stderr), jobs.size());
   std::vector<std::unique_ptr<PortTransfer>> transfers;
   for (PortJob& job : jobs) {
@@ -160,13 +172,28 @@ int RunCli(const CliOptions& options) {
         std::make_unique<PortTransfer>(options, board, row, std::move(job), shared.at(row)));
   }
 
-  // Decoded once for every port; a file that will not decode is left to each transfer, which
-  // logs why.
+  // Read once: decoded for every port, and the bytes' digest for the record. A file that will
+  // not decode is left to each transfer, which logs why.
   const bool upload = transfers.front()->Kind() == TransferKind::kUploadImage;
-  const ImageResult image = upload ? ReadImageFile(options.file) : ImageResult{};
+  std::vector<std::uint8_t> bytes;
+  const ImageResult image =
+      upload || record_file ? ReadImageFile(options.file, &bytes) : ImageResult{};
+  const std::string digest = record_file && !bytes.empty() ? Sha256Hex(bytes) : "";
   NoteWhatTheLogLeavesOut(board, options, *transfers.front());
 
-  for (auto& transfer : transfers) transfer->Start(image.Ok() ? &image.image : nullptr, halts);
+  RecordSink record;
+  if (record_file) {
+    record = [&](DeviceRecord device) {
+      device.size = bytes.size();
+      device.sha256 = digest;
+      std::string why;
+      if (record_file->Append(RecordLine(device, KELVO_VERSION), why)) return true;
+      board.Note("kelvo-cli: --record " + why + "\n");
+      return false;
+    };
+  }
+  const std::vector<std::uint8_t>* sent = upload && image.Ok() ? &image.image : nullptr;
+  for (auto& transfer : transfers) transfer->Start(sent, halts, record);
   for (auto& transfer : transfers) transfer->Join();
   const HaltCause cause = halts.Cause();
   board.ClearRows();
@@ -184,6 +211,7 @@ int RunCli(const CliOptions& options) {
       std::fprintf(stderr, "kelvo-cli: %s%s%s\n", label.c_str(), result.port_failure.c_str(), hint);
     }
     int port_status = ExitStatusFor(result.outcome, cause);
+    if (transfer.EarlierFault()) port_status = Worse(port_status, kExitFailed);
     // A complete upload that left the wrong bytes behind is a failure, not a success.
     if (check_memory) {
       const ImageCheck check =

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 namespace kelvo {
 namespace {
@@ -49,6 +50,7 @@ std::vector<std::uint8_t> DeviceProtocol::Take(std::uint8_t byte) {
       break;
     case kEot:
       eot_count_.fetch_add(1);
+      board_loaded_ = board_loaded_ || board_stored_;
       if (faults_.Answers()) reply = {kAck};
       AddRecord(ReceivedFrame::Kind::kEot, faults_.Answers(), "EOT: " + Verdict(faults_.Answers()));
       break;
@@ -62,6 +64,17 @@ std::vector<std::uint8_t> DeviceProtocol::Take(std::uint8_t byte) {
 
 void DeviceProtocol::DropFrame() {
   frame_.clear();
+}
+
+std::vector<std::uint8_t> DeviceProtocol::NextBoard() {
+  {
+    const std::lock_guard lock(mutex_);
+    loaded_boards_.push_back(
+        std::exchange(memory_, std::vector<std::uint8_t>(ZarqSimulator::kMemoryBytes, 0xFF)));
+  }
+  board_stored_ = false;
+  board_loaded_ = false;
+  return StartSession();
 }
 
 std::vector<std::uint8_t> DeviceProtocol::HandleCommand() {
@@ -118,6 +131,7 @@ std::vector<std::uint8_t> DeviceProtocol::HandlePacket() {
     Store(address_, data);
     address_ = static_cast<std::uint16_t>(address_ + kAddressUnitsPerBlock);
     last_stored_ = number;
+    board_stored_ = true;
     faults_.BlockStored();
   }
   if (repeat) why = "repeat, not stored";
@@ -180,6 +194,11 @@ std::vector<std::string> DeviceProtocol::FrameLog() const {
   lines.reserve(records_.size());
   for (const Record& record : records_) lines.push_back(record.line);
   return lines;
+}
+
+std::vector<std::vector<std::uint8_t>> DeviceProtocol::TakeLoadedBoards() {
+  const std::lock_guard lock(mutex_);
+  return std::exchange(loaded_boards_, {});
 }
 
 bool DeviceProtocol::AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const {

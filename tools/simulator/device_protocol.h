@@ -29,12 +29,18 @@ class DeviceProtocol {
   // Takes one byte that has fully arrived; returns the reply to the frame it completes, if any.
   std::vector<std::uint8_t> Take(std::uint8_t byte);
   void DropFrame();  // a frame the end of a session cut short
+  // An upload that stored blocks has ended in EOT: the board is done.
+  bool BoardLoaded() const { return board_loaded_; }
+  // A new, erased board replaces this one, whose memory is kept for TakeLoadedBoards; returns
+  // what the new board sends as its session begins.
+  std::vector<std::uint8_t> NextBoard();
 
   std::vector<std::uint8_t> Memory() const;
   std::vector<ReceivedFrame> Frames() const;
   std::vector<std::string> FrameLog() const;
   int EotCount() const { return eot_count_.load(); }
   bool AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const;
+  std::vector<std::vector<std::uint8_t>> TakeLoadedBoards();
 
  private:
   struct Record {
@@ -54,11 +60,14 @@ class DeviceProtocol {
   std::uint16_t address_ = kFirstLoadAddress;  // in 16-byte units
   std::optional<std::uint8_t> last_stored_;    // number of the block stored last at address_ - 8
   std::atomic<int> eot_count_{0};
+  bool board_stored_ = false;  // the board has stored a block
+  bool board_loaded_ = false;
 
   mutable std::mutex mutex_;  // guards memory_ and records_
   mutable std::condition_variable recorded_;
   std::vector<std::uint8_t> memory_;
   std::vector<Record> records_;
+  std::vector<std::vector<std::uint8_t>> loaded_boards_;
 };
 
 }  // namespace kelvo

@@ -15,6 +15,7 @@
 #include "serial/protocol.h"
 #include "simulator/device_faults.h"
 #include "simulator/device_protocol.h"
+#include "simulator/zarq_simulator.h"
 
 namespace kelvo {
 namespace {
@@ -42,8 +43,14 @@ void SleepUntil(SteadyClock::time_point deadline) {
 
 }  // namespace
 
-PacedLine::PacedLine(bool paced, DeviceProtocol& protocol, DeviceFaults& faults)
-    : paced_(paced), protocol_(protocol), faults_(faults) {
+PacedLine::PacedLine(const SimulatorOptions& options, DeviceProtocol& protocol,
+                     DeviceFaults& faults)
+    : paced_(options.paced),
+      next_board_pause_(options.next_board_ms < 0
+                            ? std::nullopt
+                            : std::optional(std::chrono::milliseconds(options.next_board_ms))),
+      protocol_(protocol),
+      faults_(faults) {
   // Packet mode reports the program's flushes of the line, by which its opens are seen.
   int packet_mode = 1;
   if (!terminal_.IsOpen() || ::ioctl(terminal_.MasterFd(), TIOCPKT, &packet_mode) != 0) {
@@ -72,6 +79,7 @@ void PacedLine::Run() {
     WatchLine(SteadyClock::now());
     const TimePoint now = SteadyClock::now();
     TakeArrivedBytes(now);
+    PlaceNextBoard(now);
     SendDueBytes(now);
     if (session_ && outgoing_.empty()) Send(faults_.Babble(), now);
     Wait(SteadyClock::now());
@@ -156,11 +164,20 @@ void PacedLine::WatchLine(TimePoint now) {
   if (!hung_up_) StartSession(now);
 }
 
+// While the next board is awaited, the loaded one stays silent.
 void PacedLine::StartSession(TimePoint now) {
   EndSession();
   session_ = true;
   open_pending_ = false;
-  Send(protocol_.StartSession(), now);
+  const std::vector<std::uint8_t> greeting = protocol_.StartSession();
+  if (!next_board_at_) Send(greeting, now);
+}
+
+// A board that comes while no one has the port open greets the next session instead.
+void PacedLine::PlaceNextBoard(TimePoint now) {
+  if (!next_board_at_ || *next_board_at_ > now) return;
+  next_board_at_.reset();
+  Send(protocol_.NextBoard(), now);
 }
 
 // Frames already on their way are still taken; replies are no longer sent.
@@ -188,6 +205,9 @@ void PacedLine::TakeArrivedBytes(TimePoint now) {
 
 void PacedLine::Take(const TimedByte& byte) {
   Send(protocol_.Take(byte.byte), byte.at);
+  if (next_board_pause_ && !next_board_at_ && protocol_.BoardLoaded()) {
+    next_board_at_ = byte.at + *next_board_pause_;
+  }
 }
 
 // Queues bytes that leave at once, or on a paced line one byte time after another, starting
@@ -236,12 +256,13 @@ void PacedLine::Wait(TimePoint now) {
     return;
   }
   std::optional<std::chrono::nanoseconds> timeout;  // none: until something happens
+  const auto wake_at = [&](TimePoint at) {
+    const std::chrono::nanoseconds until = std::max(std::chrono::nanoseconds::zero(), at - now);
+    timeout = timeout ? std::min(*timeout, until) : until;
+  };
   if (!session_) timeout = kUnflushedOpenCheckInterval;
-  if (!incoming_.empty()) {
-    const std::chrono::nanoseconds until_arrival = incoming_.front().at - now;
-    timeout = std::max(std::chrono::nanoseconds::zero(),
-                       timeout ? std::min(*timeout, until_arrival) : until_arrival);
-  }
+  if (!incoming_.empty()) wake_at(incoming_.front().at);
+  if (next_board_at_) wake_at(*next_board_at_);
   const timespec limit = ToTimespec(timeout.value_or(std::chrono::nanoseconds::zero()));
   epoll_event events[2];
   ::epoll_pwait2(epoll_fd_, events, 2, timeout ? &limit : nullptr, nullptr);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,14 +15,15 @@ namespace kelvo {
 
 class DeviceFaults;
 class DeviceProtocol;
+struct SimulatorOptions;
 
 // The device's end of the line: the master of a pseudo-terminal in packet mode. Sees the
 // program open and close the port, carries bytes both ways (each taking one byte time of a
 // 9600-baud line when paced), hands the program's bytes to the protocol as they arrive and
-// sends its replies.
+// sends its replies. Puts the next board of a line of boards in place when its pause is over.
 class PacedLine {
  public:
-  PacedLine(bool paced, DeviceProtocol& protocol, DeviceFaults& faults);
+  PacedLine(const SimulatorOptions& options, DeviceProtocol& protocol, DeviceFaults& faults);
   ~PacedLine();  // closes
   PacedLine(const PacedLine&) = delete;
   PacedLine& operator=(const PacedLine&) = delete;
@@ -47,6 +49,7 @@ class PacedLine {
   void Receive(std::uint8_t byte, TimePoint now);
   void WatchLine(TimePoint now);
   void StartSession(TimePoint now);
+  void PlaceNextBoard(TimePoint now);
   void EndSession();
   void HangUp();
   void TakeArrivedBytes(TimePoint now);
@@ -56,6 +59,7 @@ class PacedLine {
   void Wait(TimePoint now);
 
   const bool paced_;
+  const std::optional<std::chrono::milliseconds> next_board_pause_;  // none: one board for good
   DeviceProtocol& protocol_;
   DeviceFaults& faults_;
   PseudoTerminal terminal_;
@@ -72,8 +76,9 @@ class PacedLine {
   std::deque<TimedByte> incoming_;
   std::deque<TimedByte> outgoing_;
   std::vector<std::uint8_t> burst_;
-  TimePoint incoming_free_{};  // when the program's last byte has fully arrived
-  TimePoint outgoing_free_{};  // when our last queued byte has fully left
+  TimePoint incoming_free_{};               // when the program's last byte has fully arrived
+  TimePoint outgoing_free_{};               // when our last queued byte has fully left
+  std::optional<TimePoint> next_board_at_;  // a loaded board is replaced then
 };
 
 }  // namespace kelvo

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
@@ -29,14 +30,38 @@ struct Settings {
   Files files;
   std::string link;
   bool verbose = false;
+  double next_board_seconds = -1;
 };
 
-void Save(const kelvo::ZarqSimulator& simulator, const Files& files) {
-  const auto report = [](const char* option, const std::string& why) {
-    if (!why.empty()) std::cerr << "zarq-sim: " << option << " " << why << "\n";
-  };
-  if (!files.memory.empty()) report("--memory", simulator.SaveMemory(files.memory));
-  if (!files.frames.empty()) report("--frames", simulator.SaveFrameLog(files.frames));
+void Report(const char* option, const std::string& why) {
+  if (!why.empty()) std::cerr << "zarq-sim: " << option << " " << why << "\n";
+}
+
+// As a line of boards, the memory file is each board's: it goes to FILE-N, taken when the next
+// board replaces it.
+void Save(const kelvo::ZarqSimulator& simulator, const Settings& settings) {
+  const Files& files = settings.files;
+  if (!files.memory.empty() && settings.device.next_board_ms < 0) {
+    Report("--memory", simulator.SaveMemory(files.memory));
+  }
+  if (!files.frames.empty()) Report("--frames", simulator.SaveFrameLog(files.frames));
+}
+
+// "zarq-memory.bin" for board 2 is "zarq-memory-2.bin".
+std::string BoardFile(const std::string& path, int board) {
+  const fs::path file(path);
+  return (file.parent_path() /
+          (file.stem().string() + "-" + std::to_string(board) + file.extension().string()))
+      .string();
+}
+
+void SaveLoadedBoards(kelvo::ZarqSimulator& simulator, const Settings& settings, int& boards) {
+  for (const std::vector<std::uint8_t>& memory : simulator.TakeLoadedBoards()) {
+    std::cout << "Board " << ++boards << " loaded; the next board is on the line.\n" << std::flush;
+    if (settings.files.memory.empty()) continue;
+    Report("--memory", kelvo::WriteOutputFile(BoardFile(settings.files.memory, boards),
+                                              std::string(memory.begin(), memory.end())));
+  }
 }
 
 // A link left behind by a run that was killed is replaced; anything else at that path is kept.
@@ -96,6 +121,12 @@ void AddOptions(CLI::App& app, Settings& settings) {
   app.add_flag(
       "--paced", options.paced,
       "Take 1.04 ms a byte both ways, as a 9600-baud line does\n(default: answer at once)");
+  app.add_option("--next-board", settings.next_board_seconds,
+                 "Stand for a line of boards: after each completed upload,\n"
+                 "a new, erased board sends NAK after SECONDS (0.1 or\n"
+                 "more); --memory then writes FILE-1, FILE-2, ... per board")
+      ->check(CLI::Range(0.1, 86400.0))
+      ->option_text("SECONDS");
 
   auto* faults = "Faults";
   auto* silent = app.add_flag("--silent", options.silent, "Never send a byte")
@@ -179,11 +210,16 @@ int Serve(const Settings& settings) {
   std::cout << "\nGive Kelvo the port " << port_name
             << " (a name holding '/' is opened as that path).\n"
             << "Line: " << (options.paced ? "paced at 9600 baud" : "answers at once")
-            << ". Faults: " << Describe(options) << ".\nPress Ctrl-C to stop.\n"
-            << std::flush;
+            << ". Faults: " << Describe(options) << ".\n";
+  if (options.next_board_ms >= 0) {
+    std::cout << "A line of boards: a new board comes " << options.next_board_ms
+              << " ms after each completed upload.\n";
+  }
+  std::cout << "Press Ctrl-C to stop.\n" << std::flush;
 
   std::size_t frames_shown = 0;
   int eots_seen = 0;
+  int boards = 0;
   int caught = 0;
   while (caught != SIGINT && caught != SIGTERM && simulator.IsRunning()) {
     caught = sigtimedwait(&stop_signals, nullptr, &kLookInterval);
@@ -195,12 +231,14 @@ int Serve(const Settings& settings) {
     if (simulator.EotCount() != eots_seen) {
       eots_seen = simulator.EotCount();
       std::cout << "EOT received (" << eots_seen << " so far)\n" << std::flush;
-      Save(simulator, settings.files);
+      Save(simulator, settings);
     }
+    SaveLoadedBoards(simulator, settings, boards);
   }
   if (!simulator.IsRunning()) std::cout << "Hung up as asked.\n";
   simulator.Stop();
-  Save(simulator, settings.files);
+  SaveLoadedBoards(simulator, settings, boards);
+  Save(simulator, settings);
   if (!link.empty()) RemoveLink(link, port);
   std::cout << "ZARQ simulator stopped after " << simulator.Frames().size() << " frames.\n";
   return 0;
@@ -220,6 +258,9 @@ int main(int argc, char** argv) {
   AddOptions(app, settings);
   try {
     app.parse(argc, argv);
+    if (settings.next_board_seconds >= 0) {
+      settings.device.next_board_ms = static_cast<int>(settings.next_board_seconds * 1000 + 0.5);
+    }
   } catch (const CLI::ParseError& error) {
     // Every usage error ends in 2, as kelvo-cli's do, rather than in CLI11's codes of its own.
     return app.exit(error) == 0 ? 0 : 2;

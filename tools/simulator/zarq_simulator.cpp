@@ -13,7 +13,7 @@ namespace kelvo {
 
 struct ZarqSimulator::Device {
   explicit Device(const SimulatorOptions& options)
-      : faults(options), protocol(faults), line(options.paced, protocol, faults) {}
+      : faults(options), protocol(faults), line(options, protocol, faults) {}
   DeviceFaults faults;
   DeviceProtocol protocol;
   PacedLine line;
@@ -60,13 +60,15 @@ int ZarqSimulator::EotCount() const {
   return device_->protocol.EotCount();
 }
 
+std::vector<std::vector<std::uint8_t>> ZarqSimulator::TakeLoadedBoards() {
+  return device_->protocol.TakeLoadedBoards();
+}
+
 bool ZarqSimulator::AwaitFrames(std::size_t count, std::chrono::milliseconds limit) const {
   return device_->protocol.AwaitFrames(count, limit);
 }
 
-namespace {
-
-std::string Save(const std::string& path, const std::string& bytes) {
+std::string WriteOutputFile(const std::string& path, const std::string& bytes) {
   std::string why;
   std::FILE* file = OpenOutputFile(path, {}, why);
   if (!file) return why;
@@ -75,17 +77,15 @@ std::string Save(const std::string& path, const std::string& bytes) {
   return "";
 }
 
-}  // namespace
-
 std::string ZarqSimulator::SaveMemory(const std::string& path) const {
   const std::vector<std::uint8_t> memory = Memory();
-  return Save(path, std::string(memory.begin(), memory.end()));
+  return WriteOutputFile(path, std::string(memory.begin(), memory.end()));
 }
 
 std::string ZarqSimulator::SaveFrameLog(const std::string& path) const {
   std::string lines;
   for (const std::string& line : FrameLog()) lines += line + '\n';
-  return Save(path, lines);
+  return WriteOutputFile(path, lines);
 }
 
 }  // namespace kelvo

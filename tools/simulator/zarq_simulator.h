@@ -27,6 +27,9 @@ struct SimulatorOptions {
   int noise_before_ack = 0;       // stray bytes (not ACK/NAK) sent ahead of each command's reply
   int hang_up_after_blocks = -1;  // hang up (close the line) after accepting this many packets
                                   // in a session, as soon as the program sends anything more
+  // A line of boards: once an upload that stored blocks ends in EOT, a new, erased board takes
+  // the line after this pause and sends its handshake byte. -1: one board for good.
+  int next_board_ms = -1;
 };
 
 struct ReceivedFrame {
@@ -45,7 +48,9 @@ struct ReceivedFrame {
 // Memory: 1 MiB in address units of 16 bytes, all 0xFF at start, kept for the simulator's life.
 // Each time the program opens the port and sets it up for the loader a session begins: the
 // device sends its handshake byte and loads from address 0x2000 until the program closes the
-// port. Accessors may be called from any thread while it runs.
+// port. As a line of boards (next_board_ms), each new board starts erased, and a session that
+// begins while the next board is awaited gets its handshake byte only when that board comes.
+// Accessors may be called from any thread while it runs.
 class ZarqSimulator {
  public:
   static constexpr std::size_t kMemoryBytes = 0x100000;
@@ -64,6 +69,8 @@ class ZarqSimulator {
   std::vector<ReceivedFrame> Frames() const;  // every frame received so far, in order
   std::vector<std::string> FrameLog() const;  // one readable line per frame, in order
   int EotCount() const;
+  // As a line of boards: the memories of the boards replaced since the last call, oldest first.
+  std::vector<std::vector<std::uint8_t>> TakeLoadedBoards();
 
   // Waits up to limit until at least count frames have been received; false on time-out. For
   // frames the device does not answer, whose arrival the program cannot otherwise see.
@@ -82,5 +89,9 @@ class ZarqSimulator {
   std::atomic<bool> running_{false};
   std::thread thread_;
 };
+
+// Writes bytes to the file at path, as an output file is written (OpenOutputFile); returns why it
+// could not be written, or "".
+std::string WriteOutputFile(const std::string& path, const std::string& bytes);
 
 }  // namespace kelvo

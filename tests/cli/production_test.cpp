@@ -1,0 +1,156 @@
+// kelvo-cli's production mode as a line runs it: board after board on one port, each recorded,
+// against a simulator that stands for a line of boards. At the real clock's speed, so short.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_process.h"
+#include "device_record.h"
+#include "simulator/pseudo_terminal.h"
+#include "simulator/zarq_simulator.h"
+#include "support/temp_folder.h"
+
+namespace kelvo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Three blocks, the last one short, and their SHA-256 as sha256sum gives it.
+const Bytes kImage = [] {
+  Bytes image(300);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  return image;
+}();
+constexpr char kImageSha256[] = "b1b36f51f514d11c6cd3a9656327f180209d503961ff0616db46cf88921deb28";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+class Production : public ::testing::Test {
+ protected:
+  Production() { std::ofstream(folder_ / "app.bin", std::ios::binary) << Image(); }
+
+  static std::string Image() { return {kImage.begin(), kImage.end()}; }
+  std::string Record() const { return FileContents(folder_ / "r.jsonl"); }
+
+  // A complete board's line, exactly; only the time and the seconds may vary.
+  std::regex CompleteLine(const std::string& port) const {
+    CliProcess version({"--version"}, folder_);
+    version.Wait();
+    const std::string number = version.Stdout().substr(std::string("kelvo-cli ").size());
+    return std::regex(R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","port":")" + port +
+                      R"(","file":"app\.bin","size":300,"sha256":")" + kImageSha256 +
+                      R"(","outcome":"complete","blocks":3,"errors":0,"seconds":\d+\.\d{3},)"
+                      R"("version":")" +
+                      number.substr(0, number.find('\n')) + R"("\})");
+  }
+
+  testing::TempFolder temp_{"kelvo-production"};
+  fs::path folder_ = temp_.Path();
+};
+
+// --count 3: three boards loaded, each new board erased and then holding the image, each with
+// its line in the record, and no line per unanswered handshake. Then another run on a line
+// whose next board is long in coming: its row says it waits, and Ctrl-C ends the wait with
+// 130 and no line for a board that never came.
+TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
+  {
+    ZarqSimulator line({.next_board_ms = 300});
+    CliProcess cli(
+        {"--port", line.PortPath(), "--repeat", "--count", "3", "--record", "r.jsonl", "app.bin"},
+        folder_);
+    ASSERT_EQ(cli.Wait(), 0) << cli.Stderr();
+    const std::string log = cli.Stdout();
+    EXPECT_EQ(Count(log, "Waiting for Initial NAK . . . NAK detected\n"), 3u) << log;
+    EXPECT_EQ(Count(log, "Waiting for Initial NAK"), 3u) << log;
+
+    const std::vector<std::string> lines = Lines(Record());
+    ASSERT_EQ(lines.size(), 3u) << Record();
+    const std::regex complete = CompleteLine(line.PortPath());
+    for (const std::string& record : lines)
+      EXPECT_TRUE(std::regex_match(record, complete)) << record;
+
+    Bytes board(ZarqSimulator::kMemoryBytes, 0xFF);
+    std::copy(kImage.begin(), kImage.end(), board.begin() + 0x20000);
+    std::vector<Bytes> boards;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (boards.size() < 3 && std::chrono::steady_clock::now() < deadline) {
+      for (Bytes& memory : line.TakeLoadedBoards()) boards.push_back(std::move(memory));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(boards, std::vector<Bytes>(3, board));
+    EXPECT_EQ(line.Memory(), Bytes(ZarqSimulator::kMemoryBytes, 0xFF));
+  }
+
+  ZarqSimulator slow_line({.next_board_ms = 60000});
+  PseudoTerminal terminal;
+  const int rows = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
+  CliProcess cli({"--port", slow_line.PortPath(), "--repeat", "--record", "r.jsonl", "app.bin"},
+                 folder_, rows);
+  ::close(rows);
+  std::string shown;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (shown.find("waiting for device 2") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << shown;
+    const Bytes bytes = terminal.ReadAvailable(std::chrono::milliseconds(10));
+    shown.append(bytes.begin(), bytes.end());
+  }
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(), 130);
+  const std::vector<std::string> lines = Lines(Record());
+  ASSERT_EQ(lines.size(), 4u) << Record();
+  EXPECT_TRUE(Record().ends_with("\n"));
+  EXPECT_TRUE(std::regex_match(lines.back(), CompleteLine(slow_line.PortPath()))) << lines.back();
+}
+
+TEST_F(Production, AScriptIsNoImageToRepeat) {
+  std::ofstream(folder_ / "load.scr") << "SEND 04\n";
+  CliProcess cli({"--repeat", "--port", "USB0", "load.scr"}, folder_);
+  EXPECT_EQ(cli.Wait(), 2);
+  EXPECT_NE(cli.Stderr().find("--repeat: loads images, not a script"), std::string::npos)
+      << cli.Stderr();
+}
+
+// Names are bytes: quotes, backslashes and control bytes are escaped, UTF-8 is kept, and a byte
+// that is no part of it is read as Latin-1, so that the line is always valid JSON.
+TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
+  cli::DeviceRecord record;
+  record.end = std::chrono::sys_days(std::chrono::year(2025) / 3 / 9) + std::chrono::hours(7) +
+               std::chrono::minutes(5) + std::chrono::milliseconds(4900);
+  record.port = "COM\\3\"\t\x01\x7F";
+  record.file = "caf\xC3\xA9 \xE9\xC3 \xED\xA0\x80\xF4\x90\x80\x80.bin";
+  record.size = 552;
+  record.outcome = TransferOutcome::kHalted;
+  record.blocks = 4;
+  record.errors = 12;
+  record.seconds = 61.25;
+  EXPECT_EQ(cli::RecordLine(record, "1.0"),
+            R"({"time":"2025-03-09T07:05:04Z","port":"COM\\3\"\u0009\u0001\u007f",)"
+            R"("file":"café \u00e9\u00c3 \u00ed\u00a0\u0080\u00f4\u0090\u0080\u0080.bin",)"
+            R"("size":552,"sha256":null,"outcome":"halted","blocks":4,"errors":12,)"
+            R"("seconds":61.250,"version":"1.0"})"
+            "\n");
+}
+
+}  // namespace
+}  // namespace kelvo
