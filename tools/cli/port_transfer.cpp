@@ -68,12 +68,14 @@ void PortTransfer::Start(const std::vector<std::uint8_t>* image, const HaltReque
     };
     for (std::uint32_t device = 1;; ++device) {
       bool answered = false;
+      // The record's time is the device's own, not the wait for the operator to fit it.
+      auto start = std::chrono::steady_clock::now();
       const auto answer = [&] {
         answered = true;
+        start = std::chrono::steady_clock::now();
         form_.DeviceAnswered();
       };
       if (device > 1) form_.AwaitDevice(device);
-      const auto start = std::chrono::steady_clock::now();
       result_ = RunTransfer(kind_, form_, shared_,
                             {.tap = job_.trace.get(),
                              .image = image,
