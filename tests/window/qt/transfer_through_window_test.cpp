@@ -1,17 +1,10 @@
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <filesystem>
 #include <thread>
 
 #include "serial/serial_port.h"
 #include "simulator/zarq_simulator.h"
 #include "support/fast_ticker.h"
-#include "window/qt/about_dialog.h"
 #include "window/qt/loader_app.h"
-#include "window/qt/log_pane.h"
-#include "window/qt/main_dialog.h"
-#include "window/window_texts.h"
 #include "window_test_support.h"
 
 namespace kelvo {
