@@ -38,6 +38,10 @@ struct Personality {
   bool unplugged;           // the line goes in the middle of the reply
 };
 
+void PrintTo(const Personality& personality, std::ostream* out) {
+  *out << personality.name;
+}
+
 template <typename Driver>
 std::unique_ptr<WineDriver> Make() {
   return std::make_unique<Driver>();
