@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace kelvo {
 namespace {
@@ -67,21 +68,15 @@ TEST_F(LogLayoutTest, IndexesLinesWithoutTheirEndsAndFollowsTheCaretDownAndAcros
   EXPECT_EQ(log_.Top(), 0u);
 }
 
-// A point takes the character boundary nearest to it; on a tie, the one before. Lines are
-// 10 pixels high and characters 10 wide.
+// A point takes the character boundary nearest to it; on a tie, the one before.
 TEST_F(LogLayoutTest, APointTakesTheNearestCharacterBoundary) {
   Add("alpha\r\nb\xC3\xA9ta\r\ngamma", 5);
-  const struct {
-    int x, y;
-    std::size_t offset;
-  } cases[] = {
+  const std::tuple<int, int, std::size_t> cases[] = {
+      // x, y, and the offset there
       {14, 0, 1},   {15, 0, 1},   {16, 0, 2},   {-3, 0, 0},
       {999, 5, 5},  {14, 10, 8},  {16, 10, 10},  // never 9, inside the two bytes of é
-      {26, 10, 11}, {0, 999, 14}, {0, -9, 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(log_.OffsetAt(c.x, c.y), c.offset) << c.x << ", " << c.y;
-  }
+      {26, 10, 11}, {0, 999, 14}, {0, -9, 0}};
+  for (const auto& [x, y, offset] : cases) EXPECT_EQ(log_.OffsetAt(x, y), offset) << x << ", " << y;
   log_.MoveCaret(log_.OffsetAt(30, 0), false);
   log_.MoveCaret(log_.OffsetAt(10, 10), true);
   EXPECT_EQ(log_.Selected(), "ha\r\nb");

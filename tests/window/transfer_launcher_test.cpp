@@ -33,17 +33,14 @@ TEST(TransferLauncher, RunsOneTransferAtATime) {
   ASSERT_TRUE(launcher.Start());
   EXPECT_FALSE(launcher.Start()) << "a second Start while the first is starting";
   reached.wait();
-  EXPECT_FALSE(form->IsEnabled(Control::StartButton));
-  EXPECT_TRUE(form->IsEnabled(Control::HaltButton));
+  EXPECT_TRUE(!form->IsEnabled(Control::StartButton) && form->IsEnabled(Control::HaltButton));
   EXPECT_EQ(shared->HaltRequested.load(), 0u);
   launcher.Halt();
   EXPECT_EQ(shared->HaltRequested.load(), 1u);
   EXPECT_FALSE(launcher.Start()) << "a second Start while the first runs";
   gate.count_down();
-
   EXPECT_EQ(launcher.Wait().outcome, TransferOutcome::kFailed);
-  EXPECT_TRUE(form->IsEnabled(Control::StartButton));
-  EXPECT_FALSE(form->IsEnabled(Control::HaltButton));
+  EXPECT_TRUE(form->IsEnabled(Control::StartButton) && !form->IsEnabled(Control::HaltButton));
   EXPECT_FALSE(busy_when_enabled) << "a click on Start as it shows enabled is lost";
 }
 

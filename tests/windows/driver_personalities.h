@@ -46,12 +46,8 @@ class WineDriver : public LineDriver {
 
   std::optional<DCB> found;  // what the first GetState handed back
   std::vector<DCB> given;    // every DCB passed to SetState, taken or not
-  struct RtsChange {
-    SteadyClock::time_point at;
-    bool raised;
-  };
   // Where the port switches RTS by hand (VendorUsb): each change, and when the last flush returned.
-  std::vector<RtsChange> rts;
+  std::vector<std::pair<SteadyClock::time_point, bool>> rts;
   SteadyClock::time_point flushed{};
 
  protected:
@@ -78,6 +74,10 @@ class WineDriver : public LineDriver {
     moved += rest;
     return read;
   }
+  static BOOL Fail(DWORD error) {
+    ::SetLastError(error);
+    return FALSE;
+  }
 
   LineDriver& wine_ = SystemLineDriver();
 };
@@ -91,9 +91,7 @@ class SerialSys : public WineDriver {
  public:
   BOOL GetState(HANDLE port, DCB& settings) override {
     if (!wine_.GetState(port, settings)) return FALSE;
-    settings.fOutxCtsFlow = TRUE;
-    settings.fOutxDsrFlow = TRUE;
-    settings.fNull = TRUE;
+    settings.fOutxCtsFlow = settings.fOutxDsrFlow = settings.fNull = TRUE;
     settings.fDtrControl = DTR_CONTROL_DISABLE;
     if (!found) found = settings;
     return TRUE;
@@ -105,10 +103,8 @@ class SerialSys : public WineDriver {
     return wine_.SetState(port, wine);
   }
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
-    if (!line_error_) return ReadAsSerialSys(port, bytes, count, moved);
     moved = 0;
-    ::SetLastError(ERROR_OPERATION_ABORTED);
-    return FALSE;
+    return line_error_ ? Fail(ERROR_OPERATION_ABORTED) : ReadAsSerialSys(port, bytes, count, moved);
   }
   BOOL ClearError(HANDLE port, COMSTAT& status) override {
     line_error_ = false;
@@ -140,19 +136,17 @@ class VendorUsb : public WineDriver {
  public:
   BOOL SetState(HANDLE port, DCB& settings) override {
     given.push_back(settings);
-    if (settings.fRtsControl != RTS_CONTROL_TOGGLE) return wine_.SetState(port, settings);
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    if (settings.fRtsControl == RTS_CONTROL_TOGGLE) return Fail(ERROR_INVALID_PARAMETER);
+    return wine_.SetState(port, settings);
   }
   BOOL Escape(HANDLE port, DWORD function) override {
     if (function != SETRTS && function != CLRRTS) return wine_.Escape(port, function);
-    rts.push_back({SteadyClock::now(), function == SETRTS});
+    rts.emplace_back(SteadyClock::now(), function == SETRTS);
     return TRUE;
   }
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
     return ReadAsSerialSys(port, bytes, count, moved);
   }
-  // Called right after the write.
   BOOL Flush(HANDLE) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     flushed = SteadyClock::now();
@@ -196,7 +190,7 @@ class UnpluggedDevice : public WineDriver {
   BOOL Read(HANDLE port, void* bytes, DWORD count, DWORD& moved) override {
     if (!written_) return wine_.Read(port, bytes, count, moved);
     moved = 0;
-    if (delivered_ == kDeliveredBeforeRemoval) return TRUE;
+    if (Removed()) return TRUE;
     const BOOL read =
         wine_.Read(port, bytes, std::min(count, kDeliveredBeforeRemoval - delivered_), moved);
     delivered_ += moved;
@@ -204,18 +198,15 @@ class UnpluggedDevice : public WineDriver {
   }
   BOOL Write(HANDLE port, const void* bytes, DWORD count, DWORD& moved) override {
     written_ = true;
-    if (delivered_ < kDeliveredBeforeRemoval) return wine_.Write(port, bytes, count, moved);
     moved = 0;
-    ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return FALSE;
+    return Removed() ? Fail(ERROR_DEVICE_NOT_CONNECTED) : wine_.Write(port, bytes, count, moved);
   }
   BOOL ClearError(HANDLE port, COMSTAT& status) override {
-    if (delivered_ < kDeliveredBeforeRemoval) return wine_.ClearError(port, status);
-    ::SetLastError(ERROR_BAD_COMMAND);
-    return FALSE;
+    return Removed() ? Fail(ERROR_BAD_COMMAND) : wine_.ClearError(port, status);
   }
 
  private:
+  bool Removed() const { return delivered_ == kDeliveredBeforeRemoval; }
   bool written_ = false;
   DWORD delivered_ = 0;
 };

@@ -15,12 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FileContents;
 
-void Write(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// Each test in a folder of its own, which is also the current folder, so that one file can be
-// named both relative to it and in full.
+// In a folder of its own, also the current one, so that a file is named both relative and in full.
 class PlantedFiles : public ::testing::Test {
  protected:
   PlantedFiles() { fs::current_path(dir_); }
@@ -32,8 +27,8 @@ class PlantedFiles : public ::testing::Test {
 };
 
 TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
-  Write("image.bin", "image");
-  Write("old.txt", "an older trace");
+  std::ofstream("image.bin") << "image";
+  std::ofstream("old.txt") << "an older trace";
   ASSERT_TRUE(::CreateHardLinkA("alias.bin", "image.bin", nullptr));
   fs::create_directory("folder");
   const std::string pipe_name = R"(\\.\pipe\kelvo-output)";
@@ -41,30 +36,25 @@ TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
       ::CreateNamedPipeA(pipe_name.c_str(), PIPE_ACCESS_INBOUND, 0, 1, 0, 0, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   const std::string image = (dir_ / "image.bin").string();
-
-  const struct {
-    std::string path;
-    std::string why;  // empty when the file is written
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // the path, and why it is not written
       {"old.txt", ""},
       {"new.txt", ""},
       {image, image + " is the file being sent: not written"},
       {"alias.bin", "alias.bin is the file being sent: not written"},
       {"folder", "folder is not a regular file: not written"},
       {"NUL", "NUL is not a regular file: not written"},
-      {pipe_name, pipe_name + " is not a regular file: not written"},
-  };
+      {pipe_name, pipe_name + " is not a regular file: not written"}};
   for (const auto& [path, want] : cases) {
     std::string why;
     std::FILE* file = OpenOutputFile(path, {"script.scr", "image.bin"}, why);
-    const bool opened = file != nullptr;
-    if (opened) {
+    EXPECT_EQ(file != nullptr, want.empty()) << path;
+    if (file) {
       std::fputs("trace\n", file);
       std::fclose(file);
       EXPECT_EQ(FileContents(path), "trace\n") << path;
     }
     EXPECT_EQ(why, want) << path;
-    EXPECT_EQ(opened, want.empty()) << path;
   }
   EXPECT_EQ(FileContents("image.bin"), "image");
   ::CloseHandle(pipe);
@@ -73,7 +63,7 @@ TEST_F(PlantedFiles, OutputGoesOnlyToAPlainFileThatIsNotBeingSent) {
 // Another user who can foresee the name of the save's temporary file plants a link there to one
 // of the user's files, for the save to overwrite.
 TEST_F(PlantedFiles, SettingsSaveLeavesAFilePlantedBesideItAlone) {
-  Write("victim", "the user's own");
+  std::ofstream("victim") << "the user's own";
   const std::string planted =
       (dir_ / "KELVO.DAT").string() + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
   ASSERT_TRUE(::CreateHardLinkA(planted.c_str(), "victim", nullptr));

@@ -44,6 +44,11 @@ await_end() {
   kill "$window_pid"
 }
 
+# The manifest that Windows reads as the program starts, resource 1 of type 24.
+x86_64-w64-mingw32-windres -i "$windows/src/window/win32/kelvo.exe" -O rc |
+  sed -n '/^1 24 /,/^END/p' | grep -F '/SMI/2016/WindowsSettings"">PerMonitorV2' >/dev/null ||
+  fail "window: its program does not declare itself DPI-aware per monitor (v2)"
+
 display=:$((50 + $$ % 40))
 Xvfb "$display" -screen 0 1024x768x24 </dev/null >/dev/null 2>&1 &
 xvfb_pid=$!
@@ -69,9 +74,6 @@ if start_window image.bin; then
   is_open "About Kelvo" || fail "about: closed by itself"
   [ "$(log_lines)" -gt "$before" ] || fail "about: the log stood still behind it"
   press_in "About Kelvo" Escape
-  probe "Harvenor - Kelvo " | grep -q "^dpi-awareness PerMonitorV2" ||
-    fail "window: its program does not declare itself DPI-aware per monitor (v2)"
-
   sum=$(od -An -v -tu1 <(cat "$work/image.bin"; head -c 78 /dev/zero | tr '\0' '\377') |
     awk '{ for (i = 1; i <= NF; i++) s += $i } END { printf "%04X", s % 65536 }')
   for expected in "1012 10 / 10" "1014 2048" "1015 $sum" "1011 0"; do

@@ -22,12 +22,10 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 # zarq-sim with the given options on $work/line, writing its memory at the upload's end.
 start_sim() {
   rm -f "$work/line" "$work/memory.bin"
-  build/default/tools/zarq-sim --link "$work/line" --memory "$work/memory.bin" "$@" \
-    >/dev/null 2>&1 &
+  build/default/tools/zarq-sim --link "$work/line" --memory "$work/memory.bin" "$@" &>/dev/null &
   sim_pid=$!
   for _ in $(seq 100); do [ -L "$work/line" ] && return; sleep 0.05; done
-  echo "zarq-sim did not start"
-  exit 1
+  echo "zarq-sim did not start" && exit 1
 }
 stop_sim() {
   kill "$sim_pid" 2>/dev/null || true

@@ -1,16 +1,15 @@
 #include "window/qt/main_dialog.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QScrollBar>
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
@@ -18,9 +17,6 @@
 
 #include "settings/settings_record.h"
 #include "window/forms.h"
-#include "window/qt/about_dialog.h"
-#include "window/qt/log_pane.h"
-#include "window/window_texts.h"
 #include "window_test_support.h"
 
 namespace kelvo {
@@ -47,7 +43,6 @@ class OpenedUrls : public QObject {
   ~OpenedUrls() override { QDesktopServices::unsetUrlHandler("file"); }
 
   QList<QUrl> urls;
-
  public slots:
   void Open(const QUrl& url) { urls << url; }
 };
@@ -61,7 +56,8 @@ class MainDialogTest : public testing::InEmptyFolder {
   MainDialog dialog_;
 };
 
-TEST_F(MainDialogTest, HasItsCaptionAFixedSizeInDialogUnitsAndNoMinimiseOrMaximiseBox) {
+// Where every control stands is the form table's business; these are the rules applied to it.
+TEST_F(MainDialogTest, FormHasItsCaptionIconsAndFontSizedPlacesStylesAndTabOrder) {
   EXPECT_EQ(dialog_.windowTitle(), "Harvenor - Kelvo ");
   EXPECT_EQ(dialog_.minimumSize(), dialog_.maximumSize());
   const Qt::WindowFlags boxes = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
@@ -69,22 +65,15 @@ TEST_F(MainDialogTest, HasItsCaptionAFixedSizeInDialogUnitsAndNoMinimiseOrMaximi
   EXPECT_EQ(dialog_.windowFlags() & boxes, Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint);
   const QList<QSize> icon_sizes = dialog_.windowIcon().availableSizes();
   EXPECT_TRUE(icon_sizes.contains(QSize(32, 32)) && icon_sizes.contains(QSize(16, 16)));
-
-  // The size follows the font, whatever it is.
   const QFont standard = QApplication::font();
   for (const int points : {standard.pointSize(), 14, 30}) {
-    SCOPED_TRACE(points);
     QFont font = standard;
     font.setPointSize(points);
     QApplication::setFont(font);
-    MainDialog window;
-    EXPECT_EQ(window.size(), Pixels(font, {0, 0, 307, 276}).size());
+    EXPECT_EQ(MainDialog().size(), Pixels(font, {0, 0, 307, 276}).size()) << points;
   }
   QApplication::setFont(standard);
-}
 
-// Where every control stands is the form table's business; these are the rules applied to it.
-TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder) {
   EXPECT_EQ(Find<QWidget>(dialog_, "FileEdit")->geometry(),
             Pixels(dialog_.font(), {75, 15, 160, 12}));
   // Closed, a combo is as high as its font needs; the rest of its height is the dropped list.
@@ -94,8 +83,8 @@ TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder
   EXPECT_EQ(port->geometry(), QRect(port_rect.topLeft(), QSize(port_rect.width(), port->height())));
   for (const QLabel* label : dialog_.findChildren<QLabel*>())
     EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
-  // Read-only, right-aligned, and what typing "a-1 .b2x" there leaves.
   const std::tuple<const char*, bool, bool, const char*> fields[] = {
+      // read-only, right-aligned, and what typing "a-1 .b2x" there leaves
       {"FileEdit", false, false, "a-1 .b2x"},
       {"ResponseDelayEdit", false, true, "12"},
       {"BlockField", true, true, ""},
@@ -114,9 +103,10 @@ TEST_F(MainDialogTest, ControlsTakeTheirPlaceAndStyleAndTabVisitsTheStopsInOrder
       [&] { return Find<QLineEdit>(dialog_, "ResponseDelayEdit")->text() == "-1 ms"; }));
   auto* device = Find<QComboBox>(dialog_, "DeviceTypeCombo");  // in the table's order, unsorted
   EXPECT_EQ(device->itemText(0) + "|" + device->itemText(1), "ZARQX|ZARQ 40 - 580");
-  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   // The view follows the caret sideways: a bar would hide a line.
-  EXPECT_EQ(Find<LogPane>(dialog_, "LogEdit")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  auto* log = Find<LogPane>(dialog_, "LogEdit");
+  EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   auto* halt = Find<QPushButton>(dialog_, "HaltButton");
   EXPECT_FALSE(halt->isEnabled());
 
@@ -309,6 +299,43 @@ TEST_F(MainDialogTest, TheFormsContextMenuOffersTheAboutBox) {
                            "Harvenor Instruments Ltd.", "www.harvenor.example"}));
     EXPECT_TRUE(dialog_.isVisible());
   }
+}
+
+// The log's rules are LogLayout's; these are about Qt's side of them: the scroll bar, the mouse,
+// the clipboard and the caret.
+TEST(LogPane, ItsScrollBarFollowsTheLogAndTheOperatorSelectsAndCopiesWithoutCarriageReturns) {
+  LogPane pane;
+  pane.resize(300, 120);
+  testing::ShowAndActivate(pane);
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += "Line " + std::to_string(i) + " of a log\r\n";
+  pane.Show({true, lines, lines.size()});
+  QScrollBar* scroll = pane.verticalScrollBar();
+  EXPECT_EQ(scroll->maximum(), static_cast<int>(301 - pane.Layout().LinesInView()));
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+  scroll->setValue(0);
+  EXPECT_EQ(pane.Layout().Top(), 0u);
+
+  pane.Show({true, "alpha\r\nbeta\r\ngamma\r\n", 0});
+  const QFontMetrics metrics = pane.fontMetrics();
+  // Nearer the boundary after "be" than the one before it.
+  const int e_width = metrics.horizontalAdvance("e");
+  const QPoint after_be(2 + metrics.horizontalAdvance("b") + e_width * 3 / 4,
+                        metrics.height() * 3 / 2);
+  QTest::mousePress(pane.viewport(), Qt::LeftButton, {}, QPoint(1, metrics.height() / 2));
+  QTest::mouseMove(pane.viewport(), after_be);
+  QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, after_be);
+  EXPECT_EQ(pane.SelectedText(), "alpha\nbe");
+
+  // The caret shows only while the log has the focus.
+  pane.clearFocus();
+  const QImage unfocused = pane.viewport()->grab().toImage();
+  pane.setFocus();
+  EXPECT_NE(pane.viewport()->grab().toImage(), unfocused);
+  QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "alpha\nbe");
+  QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(pane.SelectedText(), "alpha\nbeta\ngamma\n");
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +15,10 @@
 #include <functional>
 
 #include "support/temp_folder.h"
+#include "window/qt/about_dialog.h"
+#include "window/qt/log_pane.h"
+#include "window/qt/main_dialog.h"
+#include "window/window_texts.h"
 
 // A failed comparison shows a text as its characters, not as the bytes of each one.
 QT_BEGIN_NAMESPACE
