@@ -123,7 +123,6 @@ TEST_P(UploadOverALine, EachReplyComesWholeAtTheFirstTryWhenTheDelaySuitsTheLine
   };
   std::optional<testing::LineDouble> driver;
   if (kind.driver) driver.emplace(*kind.driver);
-  // The timer's first tick in each wait late (50 ms) and at once in turn.
   ASSERT_EQ(run.Run({.driver = driver ? &*driver : nullptr},
                     [](int wait) { return std::chrono::milliseconds(wait % 2 == 0 ? 50 : 0); }),
             TransferOutcome::kComplete);
