@@ -20,28 +20,22 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Mutated(const std::vector<Bytes>& seeds, std::mt19937& random) {
   Bytes input = seeds[random() % seeds.size()];
   for (int changes = 1 + random() % 8; changes > 0; --changes) {
-    const std::size_t at = input.empty() ? 0 : random() % (input.size() + 1);
+    const auto at = input.begin() + (input.empty() ? 0 : random() % (input.size() + 1));
     switch (random() % 4) {
       case 0:  // a stray byte
-        input.insert(input.begin() + static_cast<std::ptrdiff_t>(at),
-                     static_cast<std::uint8_t>(random()));
+        input.insert(at, static_cast<std::uint8_t>(random()));
         break;
       case 1:  // a cut
-        input.erase(input.begin() + static_cast<std::ptrdiff_t>(at),
-                    input.begin() +
-                        static_cast<std::ptrdiff_t>(std::min(input.size(), at + random() % 16)));
+        input.erase(at, at + std::min<std::ptrdiff_t>(input.end() - at, random() % 16));
         break;
       case 2: {  // a piece of another seed
         const Bytes& other = seeds[random() % seeds.size()];
-        const std::size_t from = other.empty() ? 0 : random() % other.size();
-        const std::size_t length = std::min<std::size_t>(other.size() - from, random() % 64);
-        input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), other.begin() + from,
-                     other.begin() + static_cast<std::ptrdiff_t>(from + length));
+        const auto from = other.begin() + (other.empty() ? 0 : random() % other.size());
+        input.insert(at, from, from + std::min<std::ptrdiff_t>(other.end() - from, random() % 64));
         break;
       }
       default:  // a repeat, which runs records and lines past their limits
-        input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), input.begin(),
-                     input.begin() + static_cast<std::ptrdiff_t>(at));
+        input.insert(at, input.begin(), at);
     }
   }
   return input;
@@ -59,8 +53,7 @@ int main(int argc, char** argv) {
   if (seeds.empty()) return 2;
   for (const Bytes& seed : seeds) LLVMFuzzerTestOneInput(seed.data(), seed.size());
   std::mt19937 random(7);
-  const long count = argc > 2 ? std::atol(argv[2]) : 2000;
-  for (long i = 0; i < count; ++i) {
+  for (long i = 0, count = argc > 2 ? std::atol(argv[2]) : 2000; i < count; ++i) {
     const Bytes input = Mutated(seeds, random);
     LLVMFuzzerTestOneInput(input.data(), input.size());
   }

@@ -6,8 +6,9 @@
 #   tests/fuzz/run.sh build/fuzz -max_total_time=60
 set -uo pipefail
 build=$1
-shift
 here=$(cd "$(dirname "$0")" && pwd)
+export build here
+shift
 
 fuzz() {
   local name=$1 work=$build/corpus/$1 findings=$build/findings/$1/ log=$build/logs/$1.log
@@ -25,19 +26,7 @@ fuzz() {
     return 1
   fi
 }
+export -f fuzz
 
-status=0
-running=0
-for source in "$here"/*_fuzz.cpp; do
-  if [ $running -ge "$(nproc)" ]; then
-    wait -n || status=1
-    running=$((running - 1))
-  fi
-  fuzz "$(basename "$source" .cpp)" "$@" &
-  running=$((running + 1))
-done
-while [ $running -gt 0 ]; do
-  wait -n || status=1
-  running=$((running - 1))
-done
-exit $status
+for source in "$here"/*_fuzz.cpp; do basename "$source" .cpp; done |
+  xargs -P "$(nproc)" -I{} bash -c 'fuzz "$@"' fuzz {} "$@"

@@ -2,22 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "simulator/pseudo_terminal.h"
-#include "support/fast_ticker.h"
 #include "support/temp_folder.h"
-#include "support/watched_form.h"
-#include "transfer/run_transfer.h"
+#include "support/transfer_run.h"
 
 namespace kelvo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::Bytes;
 
 // Each write to the port. Each burst but the first comes after the pauses of those before.
 struct BurstTap : PortTap {
@@ -83,27 +78,20 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
     SCOPED_TRACE(c.script);
     std::ofstream(path, std::ios::binary) << c.script;
     PseudoTerminal device;
-    testing::WatchedForm form;
-    SharedState shared;
-    form.SetText(Control::FileEdit, path);
-    form.SetText(Control::PortCombo, device.SlavePath());
-    BurstTap tap(shared.clock);
+    testing::TransferRun run;
+    BurstTap tap(run.shared.clock);
     tap.after_first = [&] {
-      if (c.then == kHalt) shared.HaltRequested.store(1);
+      if (c.then == kHalt) run.shared.HaltRequested.store(1);
       if (c.then == kLoseLine) device.Close();
     };
-    testing::FastTicker ticker(shared.clock);
-    EXPECT_EQ(RunTransfer(TransferKind::kRunScript, form, shared, {.tap = &tap}).outcome,
+    EXPECT_EQ(run.Run(TransferKind::kRunScript, device.SlavePath(), path, {.tap = &tap}),
               c.then == kHalt ? TransferOutcome::kHalted : c.outcome);
     EXPECT_EQ(tap.bursts, c.bursts);
-    // The lines between the frame's file line and its "Closing Port".
-    const std::string log = form.Log();
-    const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
-    EXPECT_EQ(log.substr(start, log.rfind("Closing Port\r\n") - start), c.log);
+    EXPECT_EQ(testing::Body(run.form.Log()), c.log);
     std::size_t sending = 0;  // lines that send, each followed by its pause
     for (std::size_t at = 0; (at = c.log.find("Sending Data", at)) != std::string::npos; ++at)
       ++sending;
-    EXPECT_EQ(shared.clock.TickCount(), 100 * sending);
+    EXPECT_EQ(run.shared.clock.TickCount(), 100 * sending);
   }
 }
 

@@ -5,20 +5,13 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <regex>
 
 #include "simulator/pseudo_terminal.h"
 #include "support/temp_folder.h"
-#include "support/watched_form.h"
+#include "support/transfer_run.h"
 
 namespace kelvo {
 namespace {
-
-// The time lines change from run to run; masked, the elapsed time being under ten seconds.
-std::string WithTimesMasked(const std::string& log) {
-  return std::regex_replace(log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )00:0\\d"),
-                            "$1$2T");
-}
 
 // A file that cannot be had (a FIFO stands for any file that is not a regular one) fails the
 // transfer without waiting, with a line that says why, and the port is closed again; an upload
@@ -34,10 +27,8 @@ TEST(TransferFrame, AFileThatFailsSaysWhyClosesThePortAndAnUploadAddsItsTimes) {
   std::FILE* holder = std::fopen(held.c_str(), "r");
   ASSERT_EQ(::flock(::fileno(holder), LOCK_EX | LOCK_NB), 0);
   PseudoTerminal line;
-  testing::WatchedForm form;
-  SharedState shared;
-  form.SetText(Control::PortCombo, line.SlavePath());
-  form.SetText(Control::ResponseDelayEdit, "-1 ms");
+  testing::TransferRun run;
+  run.form.SetText(Control::ResponseDelayEdit, "-1 ms");
   const std::string times = "Time: T\r\nElapsed: T\r\n";
   const struct {
     std::string path, result, end;
@@ -49,10 +40,10 @@ TEST(TransferFrame, AFileThatFailsSaysWhyClosesThePortAndAnUploadAddsItsTimes) {
       {empty, "Failed\r\n" + empty + " is empty", times},
       {script, "Opened", ""}};
   for (const auto& c : cases) {
-    form.SetText(Control::FileEdit, c.path);
-    EXPECT_EQ(RunTransfer(ChooseTransfer(c.path), form, shared).outcome,
+    EXPECT_EQ(run.Run(ChooseTransfer(c.path), line.SlavePath(), c.path),
               c.result == "Opened" ? TransferOutcome::kComplete : TransferOutcome::kFailed);
-    EXPECT_EQ(WithTimesMasked(form.Log()),
+    EXPECT_EQ(run.shared.clock.TickCount(), 0u);
+    EXPECT_EQ(testing::WithTimesMasked(run.form.Log()),
               "Starting\r\nTime: T\r\nResponse Delay set to -1 ms ms\r\nOpening Port " +
                   line.SlavePath() + " . . . Opened\r\nOpening File " + c.path + " . . . " +
                   c.result + "\r\nClosing Port\r\n" + c.end);

@@ -1,6 +1,5 @@
 #include "transfer/upload_image.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,26 +7,22 @@
 #include <fstream>
 #include <numeric>
 #include <optional>
-#include <regex>
-#include <string>
-#include <vector>
 
-#include "image/printf_text.h"
-#include "serial/protocol.h"
-#include "simulator/zarq_simulator.h"
-#include "support/fast_ticker.h"
 #include "support/line_doubles.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
-#include "support/watched_form.h"
-#include "transfer/run_transfer.h"
-#include "transfer/shared_state.h"
+#include "support/transfer_run.h"
 
 namespace kelvo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Lines = std::vector<std::string>;
+using testing::Blank;
+using testing::Body;
+using testing::Bytes;
+using testing::Lines;
+using testing::Pattern;
+using testing::Text;
+using testing::Wire;
 namespace fs = std::filesystem;
 
 const std::string kWaiting = "Waiting for Initial NAK . . . ";
@@ -37,51 +32,7 @@ const std::string kEraseLine = "Erasing Existing Application";
 const std::string kStartLine = "Starting Programming";
 const Lines kEndLines = {"Programming Complete", "0 Unused Blocks Skipped", "Sending EOT"};
 
-// Image bytes that never make a blank block.
-Bytes Pattern(std::size_t size) {
-  Bytes image(size);
-  for (std::size_t i = 0; i < size; ++i)
-    image[i] = static_cast<std::uint8_t>((i * 7 + i / 251) % 253);
-  return image;
-}
-
-// The image with the blocks of these numbers (counted from 1) blank.
-Bytes Blank(Bytes image, std::size_t first, std::size_t last) {
-  std::fill(image.begin() + static_cast<std::ptrdiff_t>((first - 1) * kBlockSize),
-            image.begin() + static_cast<std::ptrdiff_t>(last * kBlockSize), 0xFF);
-  return image;
-}
-
-// The lines as the log holds them.
-std::string Text(std::initializer_list<Lines> parts) {
-  std::string text;
-  for (const Lines& part : parts)
-    for (const std::string& line : part) text += line + "\r\n";
-  return text;
-}
-
-// What the body wrote: after the file line, before "Closing Port".
-std::string Body(const std::string& log) {
-  const std::size_t start = log.find("\r\n", log.find("Opening File ")) + 2;
-  return log.substr(start, log.rfind("Closing Port\r\n") - start);
-}
-
-// The frames the device received, one short text each: "A 2008" and "E 4000" for commands,
-// "#5" for a packet (the number on the wire), "EOT"; " refused" when not answered with ACK.
-Lines Wire(const std::vector<ReceivedFrame>& frames) {
-  using Kind = ReceivedFrame::Kind;
-  Lines wire;
-  for (const ReceivedFrame& f : frames)
-    wire.push_back((f.kind == Kind::kCommand
-                        ? Printf("%c %04X", f.bytes[1], f.bytes[3] | f.bytes[4] << 8)
-                    : f.kind == Kind::kPacket ? Printf("#%d", f.bytes[1])
-                    : f.kind == Kind::kEot    ? "EOT"
-                                              : "?") +
-                   (f.accepted ? "" : " refused"));
-  return wire;
-}
-
-struct UploadRun {
+struct UploadRun : testing::TransferRun {
   explicit UploadRun(const Bytes& image, SimulatorOptions options = {},
                      const std::string& device_type = "ZARQ 40 - 580",
                      const std::string& start_address = "0x2000", const std::string& suffix = "")
@@ -90,14 +41,12 @@ struct UploadRun {
     testing::WriteFileBytes(image_path, image);
     form.SetText(Control::DeviceTypeCombo, device_type);
     form.SetText(Control::StartAddressCombo, start_address);
-    form.SetText(Control::PortCombo, sim.PortPath());
-    form.SetText(Control::FileEdit, image_path);
   }
   ~UploadRun() { fs::remove(image_path); }
 
-  TransferOutcome Run() {
-    testing::FastTicker ticker(shared.clock);
-    return RunTransfer(TransferKind::kUploadImage, form, shared).outcome;
+  TransferOutcome Run(const TransferHooks& hooks = {}, testing::FastTicker::Phase phase = {}) {
+    return TransferRun::Run(TransferKind::kUploadImage, sim.PortPath(), image_path, hooks,
+                            std::move(phase));
   }
   // The device's memory from the first load address on.
   Bytes Loaded(std::size_t size) {
@@ -107,8 +56,6 @@ struct UploadRun {
   }
 
   ZarqSimulator sim;
-  testing::WatchedForm form;
-  SharedState shared;
   const std::string image_path;
 };
 
@@ -176,11 +123,8 @@ TEST_P(UploadOverALine, EachReplyComesWholeAtTheFirstTryWhenTheDelaySuitsTheLine
   };
   std::optional<testing::LineDouble> driver;
   if (kind.driver) driver.emplace(*kind.driver);
-  testing::PhasedTicker ticker(
-      run.shared.clock, [](int wait) { return std::chrono::milliseconds(wait % 2 == 0 ? 50 : 0); });
-  ASSERT_EQ(RunTransfer(TransferKind::kUploadImage, run.form, run.shared,
-                        {.driver = driver ? &*driver : nullptr})
-                .outcome,
+  ASSERT_EQ(run.Run({.driver = driver ? &*driver : nullptr},
+                    [](int wait) { return std::chrono::milliseconds(wait % 2 == 0 ? 50 : 0); }),
             TransferOutcome::kComplete);
   const std::string body = Body(run.form.Log());
   const auto retries =
