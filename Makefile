@@ -79,10 +79,11 @@ bench-windows: test-windows
 # hardening flags, and the two that bookworm's hardening=+all leaves out: stack clash protection
 # and control-flow protection. Bookworm's C start-up files carry no control-flow note, which would
 # take the mark off every program, so the linker is told to set it: Linux enforces only the
-# shadow stack in user space, which that start-up code keeps to.
+# shadow stack in user space, which that start-up code keeps to. CPack strips the programs, so
+# dpkg-buildflags' -g would only cost build time.
 package:
 	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS))
-	export DEB_BUILD_MAINT_OPTIONS=hardening=+all && \
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g && \
 	  export KELVO_PACKAGE_CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -fcf-protection" && \
 	  export KELVO_PACKAGE_LDFLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,ibt -Wl,-z,shstk" && \
 	  cmake --workflow --preset package
@@ -97,7 +98,7 @@ package:
 # leaves that half off). dpkg-shlibdeps finds the dependencies in the arm64 runtime packages.
 package-arm64:
 	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS) $(ARM64_DEBS))
-	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_HOST_ARCH=arm64 && \
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g DEB_HOST_ARCH=arm64 && \
 	  export KELVO_PACKAGE_CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -mbranch-protection=standard" && \
 	  export KELVO_PACKAGE_LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" && \
 	  cmake --workflow --preset package-arm64
