@@ -8,6 +8,3 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 # pkg-config reads the arm64 packages' files only, never the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
-# The arm64 programs run under qemu-user, with the dynamic loader and libraries of the arm64
-# packages.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static)
