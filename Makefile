@@ -10,19 +10,29 @@ WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
 SCREENSHOT_DEBS := xvfb imagemagick xdotool
 # CPack's DEB generator finds the programs with file and their dependencies with dpkg-shlibdeps.
 PACKAGE_DEBS := dpkg-dev file
+# The arm64 cross compiler, and Debian's arm64 C++ runtime and nettle installed beside the amd64
+# ones (multiarch): the cross build links nettle's, dpkg-shlibdeps reads the packages'
+# dependency files, and qemu-user runs the arm64 programs with them.
+ARM64_DEBS := g++-aarch64-linux-gnu libstdc++6:arm64 nettle-dev:arm64
+QEMU_DEBS := qemu-user-static
 # hardening-check comes with devscripts; the window runs under Xvfb, driven by xdotool.
 TEST_PACKAGE_DEBS := lintian man-db devscripts xvfb xdotool
 
-.PHONY: test sanitize fuzz soak bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package test-package
+.PHONY: test sanitize fuzz soak bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package package-arm64 test-package
 
-# Installs what is missing as root, else names the exact command and stops.
+# Installs what is missing as root, else names the exact commands and stops. A package named
+# NAME:ARCH is another architecture's (multiarch), which dpkg must know of first.
 define need
 	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	archs=$$(for p in $$missing; do case $$p in *:*) echo $${p#*:};; esac; done | sort -u | \
+	  grep -vxF "$$(dpkg --print-foreign-architectures)"); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
+	    for a in $$archs; do echo "Adding the architecture $$a"; dpkg --add-architecture $$a; done; \
 	    echo "Installing $$missing"; \
 	    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	  else \
+	    for a in $$archs; do echo "Missing architecture. Run: sudo dpkg --add-architecture $$a && sudo apt-get update"; done; \
 	    echo "Missing packages. Run: sudo apt-get install -y --no-install-recommends" $$missing; exit 1; \
 	  fi; \
 	fi
@@ -69,21 +79,37 @@ bench-windows: test-windows
 # hardening flags, and the two that bookworm's hardening=+all leaves out: stack clash protection
 # and control-flow protection. Bookworm's C start-up files carry no control-flow note, which would
 # take the mark off every program, so the linker is told to set it: Linux enforces only the
-# shadow stack in user space, which that start-up code keeps to.
+# shadow stack in user space, which that start-up code keeps to. CPack strips the programs, so
+# dpkg-buildflags' -g would only cost build time.
 package:
 	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS))
-	export DEB_BUILD_MAINT_OPTIONS=hardening=+all && \
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g && \
 	  export KELVO_PACKAGE_CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -fcf-protection" && \
 	  export KELVO_PACKAGE_LDFLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,ibt -Wl,-z,shstk" && \
 	  cmake --workflow --preset package
-	rm -f build/package/kelvo_*.deb
+	rm -f build/package/*.deb
 	@# The folders that CPack makes take their mode from the umask; Debian's is 755.
 	cd build/package && umask 022 && cpack
-	cp build/package/kelvo_*.deb build/
+	cp build/package/*.deb build/
 
-# The package's files, its programs run from it unpacked, its manual pages, and lintian.
-test-package: package
-	$(call need,$(TEST_PACKAGE_DEBS))
+# kelvo-cli's package for arm64, build/kelvo-cli_VERSION_arm64.deb, cross-built with the flags
+# that dpkg-buildflags gives arm64, stack clash protection, and return addresses signed on the
+# cores that can (-mbranch-protection; bookworm's start-up files have no BTI mark, so the linker
+# leaves that half off). dpkg-shlibdeps finds the dependencies in the arm64 runtime packages.
+package-arm64:
+	$(call need,$(BUILD_DEBS) $(PACKAGE_DEBS) $(ARM64_DEBS))
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g DEB_HOST_ARCH=arm64 && \
+	  export KELVO_PACKAGE_CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS) -fstack-clash-protection -mbranch-protection=standard" && \
+	  export KELVO_PACKAGE_LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" && \
+	  cmake --workflow --preset package-arm64
+	rm -f build/package-arm64/*.deb
+	cd build/package-arm64 && umask 022 && cpack
+	cp build/package-arm64/*.deb build/
+
+# The packages' files, their programs run from them unpacked (the arm64 ones under qemu-user),
+# their manual pages, and lintian.
+test-package: package package-arm64
+	$(call need,$(TEST_PACKAGE_DEBS) $(QEMU_DEBS))
 	tests/package/run.sh
 
 sanitize:
