@@ -20,7 +20,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using testing::Driver;
-using testing::LineDouble;
 using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -38,69 +37,65 @@ struct Personality {
 };
 
 // A port on a pseudo-terminal whose device end the test plays, through the personality's driver.
-struct Line {
-  explicit Line(const Personality& personality) : Line(personality, LineDouble::Options{}) {}
-  Line(const Personality& personality, LineDouble::Options options)
-      : driver(personality.driver ? std::make_unique<LineDouble>(*personality.driver, options)
-                                  : nullptr),
-        port(OpenLoaderPort(terminal.SlavePath(),
-                            driver ? static_cast<LineDriver&>(*driver) : SystemLineDriver())) {}
-  PseudoTerminal terminal;
-  std::unique_ptr<LineDouble> driver;
-  SerialPort port;
-};
-
 class PortContract : public ::testing::TestWithParam<Personality> {
  protected:
-  bool Paced() const {
-    return GetParam().driver == Driver::kUart16550 || GetParam().driver == Driver::kUsbAdapter;
-  }
+  void SetUp() override { ASSERT_TRUE(port.IsOpen()); }
+  bool Paced() const { return driver && GetParam().driver != Driver::kCdcAcm; }
+
+  PseudoTerminal terminal;
+  std::unique_ptr<testing::LineDouble> driver =
+      GetParam().driver ? std::make_unique<testing::LineDouble>(*GetParam().driver) : nullptr;
+  SerialPort port = OpenLoaderPort(terminal.SlavePath(), driver ? *driver : SystemLineDriver());
 };
 
-// Ten bytes asked for: five come at once and five 6 ms later, then three alone.
-TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitWithWhatCame) {
-  Line line(GetParam());
-  ASSERT_TRUE(line.port.IsOpen());
+// Ten bytes asked for: five come at once and five 6 ms later, then three alone; then the device
+// vanishes.
+TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitAndFindsAVanishedDevice) {
   Bytes got(10);
-  ASSERT_TRUE(line.terminal.Write(Bytes(5, 0x55)));
+  ASSERT_TRUE(terminal.Write(Bytes(5, 0x55)));
   auto start = SteadyClock::now();
   SteadyClock::time_point sent{};
   std::thread late([&] {
     std::this_thread::sleep_until(start + milliseconds(6));
-    line.terminal.Write(Bytes(5, 0x55));
+    terminal.Write(Bytes(5, 0x55));
     sent = SteadyClock::now();
   });
-  EXPECT_EQ(line.port.Read(got), 10u);
+  EXPECT_EQ(port.Read(got), 10u);
   const auto returned = SteadyClock::now();
   late.join();
   EXPECT_LT(Ms(returned - sent), kLate) << "the read waited on after its bytes had come";
 
-  ASSERT_TRUE(line.terminal.Write(Bytes(3, 0x15)));
+  ASSERT_TRUE(terminal.Write(Bytes(3, 0x15)));
   start = SteadyClock::now();
-  EXPECT_EQ(line.port.Read(got), 3u);
+  EXPECT_EQ(port.Read(got), 3u);
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
   EXPECT_LT(waited, 11 + kLate);
+
+  terminal.Close();
+  start = SteadyClock::now();
+  EXPECT_EQ(port.Read(got), 0u);
+  EXPECT_TRUE(port.Lost());
+  EXPECT_EQ(port.Write(got), 0u);
+  EXPECT_LT(Ms(SteadyClock::now() - start), 200) << "a lost line moved or waited";
 }
 
 // A block's write on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver
 // counts; RTS, where the port switches it, covers every bit of it. Times in ms from the call.
 TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem) {
-  Line line(GetParam());
-  ASSERT_TRUE(line.port.IsOpen());
   const Bytes packet(kDataPacketSize, 0x55);
   const double line_time = Ms(kDataPacketSize * kByteTime);
   const auto start = SteadyClock::now();
-  EXPECT_EQ(line.port.Write(packet), packet.size());
+  EXPECT_EQ(port.Write(packet), packet.size());
   const double returned = Ms(SteadyClock::now() - start);
   EXPECT_LT(returned, (Paced() ? line_time : 0) + 20 + kLate);
-  if (!line.driver) return;
+  if (!driver) return;
 
-  const auto departures = line.driver->Departures();
+  const auto departures = driver->Departures();
   const double first_left = Ms(departures.front() - start);
   const double last_left = Ms(departures.back() - start);
   EXPECT_GE(returned, last_left) << "returned before the driver had the bytes gone";
-  const auto rts = line.driver->RtsChanges();
+  const auto rts = driver->RtsChanges();
   if (!Paced()) {
     EXPECT_TRUE(rts.empty()) << "RTS switched where it reaches no transceiver";
     return;
@@ -121,46 +116,31 @@ TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem
 // drains. The write gives up at its limit, 100 ms a byte and 100 ms, and the close still ends
 // (Halt must give the operator Start back) and leaves the line as it was.
 TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseStillReturns) {
-  Line line(GetParam(), {.stop_after = 1});
-  ASSERT_TRUE(line.port.IsOpen());
-  if (!line.driver) {  // a pseudo-terminal's device stops reading: its buffer fills up
-    const int fd = ::open(line.terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  if (driver) {
+    driver->StopAfter(1);
+  } else {  // a pseudo-terminal's device stops reading: its buffer fills up
+    const int fd = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     const std::uint8_t byte = 0x55;
     while (::write(fd, &byte, 1) == 1) {
     }
     ::close(fd);
   }
-  const Bytes two = {0x04, 0x04};
   auto start = SteadyClock::now();
-  EXPECT_LT(line.port.Write(two), 2u);
+  EXPECT_LT(port.Write(Bytes{0x04, 0x04}), 2u);
   const double waited = Ms(SteadyClock::now() - start);
   EXPECT_GE(waited, 300);
   EXPECT_LT(waited, 300 + kLate);
-  if (line.driver) {
-    EXPECT_GT(line.driver->Discards(), 0u) << "what did not leave goes out later";
+  if (driver) {
+    EXPECT_GT(driver->Discards(), 0u) << "what did not leave goes out later";
   }
 
   start = SteadyClock::now();
-  line.port.Close();
-  const double closing = Ms(SteadyClock::now() - start);
-  EXPECT_LT(closing, 1000);
+  port.Close();
+  EXPECT_LT(Ms(SteadyClock::now() - start), 1000);
   termios after{};
-  ASSERT_EQ(::tcgetattr(line.terminal.MasterFd(), &after), 0);
+  ASSERT_EQ(::tcgetattr(terminal.MasterFd(), &after), 0);
   EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
       << "the old settings did not return";
-}
-
-TEST_P(PortContract, APortWhoseDeviceVanishesIsLostAndMovesNothingMore) {
-  Line line(GetParam());
-  ASSERT_TRUE(line.port.IsOpen());
-  line.terminal.Close();
-  const auto start = SteadyClock::now();
-  Bytes reply(kPacketReplySize);
-  EXPECT_EQ(line.port.Read(reply), 0u);
-  EXPECT_TRUE(line.port.Lost());
-  EXPECT_EQ(line.port.Write(reply), 0u);
-  const double noticed = Ms(SteadyClock::now() - start);
-  EXPECT_LT(noticed, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,

@@ -30,8 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-using testing::Driver;
-using testing::LineDouble;
 using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -80,64 +78,50 @@ TEST(OpenLoaderPort, APortRefusedForWantOfPermissionNamesItsGroup) {
           "in again$");
 }
 
-// Holds the port, when given, without a lock, as a terminal program may, until killed.
-class Holder {
- public:
+// A process that holds the port, when given, without a lock, as a terminal program may, until
+// ended. Its name would clear the screen and retitle the terminal.
+struct Holder {
   explicit Holder(const std::string& port = "") {
     const int fd = port.empty() ? -1 : ::open(port.c_str(), O_RDWR | O_NOCTTY);
-    // A name that would clear the screen and retitle the terminal, which the child inherits.
     char own[16] = {};
     ::prctl(PR_GET_NAME, own);
     ::prctl(PR_SET_NAME, "srv\x1B]0;x\x07\x1B[2J");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::pause();
-      ::_exit(0);
-    }
+    if ((pid = ::fork()) == 0)
+      for (;;) ::pause();
     ::prctl(PR_SET_NAME, own);
     if (fd >= 0) ::close(fd);
   }
   ~Holder() { End(); }
   void End() {
-    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
-    pid_ = 0;
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    pid = 0;
   }
-  std::string Name() const { return "srv^[]0;x^G^[[2J (process " + std::to_string(pid_) + ")"; }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = 0;
+  std::string Name() const { return "srv^[]0;x^G^[[2J (process " + std::to_string(pid) + ")"; }
+  pid_t pid = 0;
 };
 
-TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasIt) {
+// Any user may plant files in the lock folders: a link is not followed, and a FIFO, which a
+// reader would wait on for ever, is passed over at once.
+TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasItFromALiveOwnersPlainLockFileOnly) {
   PseudoTerminal line;
   SerialPort first = OpenLoaderPort(line.SlavePath());
   ASSERT_TRUE(first.IsOpen());
   const SerialPort second = OpenLoaderPort(line.SlavePath());
-  EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(second.Error(), PortError::kInUse);
   EXPECT_EQ(second.FailureCause(), line.SlavePath() + " is in use by another program");
   first.Close();
-
-  Holder holder(line.SlavePath());
-  ASSERT_GT(holder.Pid(), 0);
-  const SerialPort refused = OpenLoaderPort(line.SlavePath());
-  EXPECT_FALSE(refused.IsOpen());
-  EXPECT_EQ(refused.FailureCause(), line.SlavePath() + " is in use by " + holder.Name());
-  holder.End();
+  {
+    Holder holder(line.SlavePath());
+    EXPECT_EQ(OpenLoaderPort(line.SlavePath()).FailureCause(),
+              line.SlavePath() + " is in use by " + holder.Name());
+  }
   EXPECT_TRUE(OpenLoaderPort(line.SlavePath()).IsOpen());
-}
 
-// Any user may plant files in the lock folders: a link is not followed, and a FIFO, which a
-// reader would wait on for ever, is passed over at once.
-TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
-  PseudoTerminal line;
   testing::TempFolder locks("kelvo-locks");
   const fs::path lock = locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9));
   const fs::path pid_file = locks.Path() / "elsewhere";
   Holder live;
-  ASSERT_GT(live.Pid(), 0);
-  std::ofstream(pid_file) << std::setw(10) << live.Pid() << '\n';
+  std::ofstream(pid_file) << std::setw(10) << live.pid << '\n';
   const auto holder = [&](const std::function<void()>& plant) {
     fs::remove(lock);
     plant();
@@ -145,24 +129,28 @@ TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
   };
   EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), live.Name());
   EXPECT_EQ(holder([&] { fs::create_symlink(pid_file, lock); }), "");
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = SteadyClock::now();
   EXPECT_EQ(holder([&] { ::mkfifo(lock.c_str(), 0666); }), "");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(1));
   live.End();
   EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), "") << "the process has gone";
   EXPECT_EQ(holder([] {}), "");
 }
 
 // What reached the line before the port opened belongs to no transfer: the first read, on a
-// silent line, finds nothing.
-TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarly) {
+// silent line, finds nothing. Where the driver takes RS-485 mode, the kernel switches RTS.
+TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineInRs485ModeWhereTakenAndCloseRestoresTheMode) {
   PseudoTerminal line;
   const int early_reader = ::open(line.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(early_reader, 0);
   ASSERT_TRUE(line.Write(Bytes{0x15}));
   int queued = 0;
   while (queued == 0) ASSERT_EQ(::ioctl(early_reader, FIONREAD, &queued), 0);
-  SerialPort port = OpenLoaderPort(line.SlavePath());
+  serial_rs485 previous{};
+  previous.flags = SER_RS485_RTS_AFTER_SEND;
+  previous.delay_rts_after_send = 20;
+  testing::LineDouble uart(testing::Driver::kUart16550, previous);
+  SerialPort port = OpenLoaderPort(line.SlavePath(), uart);
   ::close(early_reader);
   ASSERT_TRUE(port.IsOpen());
   termios settings{};
@@ -171,20 +159,10 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarly) {
   EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
-
   Bytes reply(133);
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
-}
 
-TEST(OpenLoaderPort, WhereTheDriverTakesRs485ModeItSwitchesRtsAndCloseRestoresTheModeAndTheLine) {
-  serial_rs485 previous{};
-  previous.flags = SER_RS485_RTS_AFTER_SEND;
-  previous.delay_rts_after_send = 20;
-  PseudoTerminal terminal;
-  LineDouble uart(Driver::kUart16550, {.rs485 = previous});
-  SerialPort port = OpenLoaderPort(terminal.SlavePath(), uart);
-  ASSERT_TRUE(port.IsOpen());
   const serial_rs485 mode = uart.Rs485();
   EXPECT_EQ(mode.flags & (SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND),
             static_cast<__u32>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND));
