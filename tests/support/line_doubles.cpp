@@ -37,8 +37,8 @@ ssize_t LineDouble::Write(int fd, std::span<const std::uint8_t> bytes) {
 std::size_t LineDouble::Unsent(int) {
   const std::lock_guard lock(mutex_);
   const TimePoint now = std::chrono::steady_clock::now();
-  const auto left = static_cast<std::size_t>(std::count_if(departures_.begin(), departures_.end(),
-                                                           [&](TimePoint at) { return at > now; }));
+  const auto left = static_cast<std::size_t>(
+      std::ranges::count_if(departures_, [&](TimePoint at) { return at > now; }));
   if (driver_ == Driver::kUsbAdapter) return left > kAdapterBuffer ? left - kAdapterBuffer : 0;
   if (driver_ == Driver::kCdcAcm)
     return (left + kAcmWriteBuffer - 1) / kAcmWriteBuffer * kAcmWriteBuffer;
