@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -43,13 +41,13 @@ std::string WithoutTimes(const std::string& log) {
   return std::regex_replace(
       log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )\\d\\d:\\d\\d"), "$1$2T");
 }
+std::string SettingsFile(const Settings& settings) {
+  const Bytes bytes = EncodeSettings(settings);
+  return {bytes.begin(), bytes.end()};
+}
 const std::string kClosed = "Closing Port\nTime: T\nElapsed: T\n";
-// One byte more than a SEND line takes.
-const std::string kLongSend = [] {
-  std::string line = "SEND";
-  for (int i = 0; i < 29; ++i) line += " 01";
-  return line;
-}();
+const std::string kLongSend =  // 29 bytes, one more than a SEND line takes
+    "SEND 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01";
 
 class CliTest : public ::testing::Test {
  protected:
@@ -64,7 +62,6 @@ class CliTest : public ::testing::Test {
     Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
     Write("long.scr", kLongSend + "\nSEND 04");
   }
-
   void Write(const std::string& name, const std::string& contents) const {
     std::ofstream(directory_ / name, std::ios::binary) << contents;
   }
@@ -73,93 +70,64 @@ class CliTest : public ::testing::Test {
   fs::path directory_ = folder_.Path();
 };
 
-TEST_F(CliTest, UploadLogsEveryStepShowsProgressOnATerminalAndTracesTheLine) {
-  ZarqSimulator device;
+// Several ports at once, with the progress rows on a terminal: a device that fails stops none
+// of the others, each port's log lines come whole and named, each port's trace holds every byte
+// its device received, in order, after the device's first NAK, and a table ends the run.
+TEST_F(CliTest, SeveralPortsLoadAtOnceShowProgressTraceTheirLinesAndEndInATable) {
+  ZarqSimulator first, refusing({.refuse_command = 0x41}), third;
   PseudoTerminal terminal;
   const int errors = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
-  CliProcess cli({"--port", device.PortPath(), "--trace", "trace.txt", "app.bin"}, directory_,
-                 errors);
+  CliProcess cli({"--port", first.PortPath() + "," + refusing.PortPath(), "--port",
+                  third.PortPath(), "--trace", "trace.txt", "app.bin"},
+                 directory_, errors);
   ::close(errors);
-  ASSERT_EQ(cli.Wait(), 0);
-  EXPECT_EQ(WithoutTimes(cli.Stdout()),
-            "Starting\nTime: T\nOpening Port " + device.PortPath() +
+  ASSERT_EQ(cli.Wait(), 1);
+  const Bytes shown = terminal.ReadAvailable(std::chrono::milliseconds(0));
+  EXPECT_NE(std::string(shown.begin(), shown.end())
+                .find("] 100%  block 5 / 5  errors 0  address 2020  sum "),
+            std::string::npos);
+
+  std::map<std::string, std::string> logs;  // each port's lines, without its name
+  std::istringstream out(WithoutTimes(cli.Stdout()));
+  for (std::string line; std::getline(out, line) && !line.empty();) {
+    const std::size_t colon = line.find(": ");
+    ASSERT_NE(colon, std::string::npos) << line;
+    logs[line.substr(0, colon)] += line.substr(line.find_first_not_of(' ', colon + 1)) + "\n";
+  }
+  EXPECT_EQ(logs[first.PortPath()],
+            "Starting\nTime: T\nOpening Port " + first.PortPath() +
                 " . . . Opened\nOpening File app.bin . . . Opened\n"
                 "Waiting for Initial NAK . . . NAK detected\n"
                 "Initializing Address . . . Acknowledged\nErasing Existing Application\n"
                 "Starting Programming\nSkipping to Address 0x2020 . . . Acknowledged\n"
                 "Programming Complete\n2 Unused Blocks Skipped\nSending EOT\n" +
                 kClosed);
-  const Bytes shown = terminal.ReadAvailable(std::chrono::milliseconds(0));
-  EXPECT_NE(std::string(shown.begin(), shown.end())
-                .find("] 100%  block 5 / 5  errors 0  address 2020  sum "),
-            std::string::npos);
-
-  // The trace holds, in order, every byte the device received and, first of all, its NAK.
-  std::ifstream trace(directory_ / "trace.txt");
-  std::string first, sent, device_received;
-  for (std::string line; std::getline(trace, line);) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, std::regex(" *\\d+ ms (->|<-)((?: [0-9A-F]{2})+)")))
-        << line;
-    if (first.empty()) first = match[1].str() + match[2].str();
-    if (match[1] == "->") sent += match[2];
-  }
-  for (const ReceivedFrame& frame : device.Frames())
-    for (const std::uint8_t byte : frame.bytes) device_received += Printf(" %02X", byte);
-  EXPECT_EQ(sent, device_received);
-  EXPECT_TRUE(first.starts_with("<- 15")) << first;
-}
-
-// Several ports at once: a device that fails stops none of the others, each port's log lines
-// come whole and named, each gets its own trace, and a table ends the run.
-TEST_F(CliTest, SeveralPortsLoadAtOnceAndATableTellsHowEachWent) {
-  ZarqSimulator first, refusing({.refuse_command = 0x41}), third;
-  const std::vector<ZarqSimulator*> devices = {&first, &refusing, &third};
-  CliProcess cli({"--port", first.PortPath() + "," + refusing.PortPath(), "--port",
-                  third.PortPath(), "--trace", "trace.txt", "app.bin"},
-                 directory_);
-  ASSERT_EQ(cli.Wait(), 1);
-
-  std::map<std::string, std::string> logs;  // each port's lines, without its name
-  std::istringstream out(WithoutTimes(cli.Stdout()));
-  std::string line;
-  while (std::getline(out, line) && !line.empty()) {
-    const std::size_t colon = line.find(": ");
-    ASSERT_NE(colon, std::string::npos) << line;
-    logs[line.substr(0, colon)] += line.substr(line.find_first_not_of(' ', colon + 1)) + "\n";
-  }
-  const std::string opened = "Opened\nOpening File app.bin . . . Opened\n";
-  for (const ZarqSimulator* device : devices) {
+  for (const ZarqSimulator* device : {&first, &refusing, &third}) {
     const std::string& log = logs[device->PortPath()];
-    EXPECT_NE(log.find("Opening Port " + device->PortPath() + " . . . " + opened),
-              std::string::npos);
     EXPECT_TRUE(log.ends_with(device == &refusing ? "Initializing Address . . . Failed\n" + kClosed
                                                   : "Sending EOT\n" + kClosed))
         << log;
-    EXPECT_TRUE(
-        fs::exists(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt")));
+    std::ifstream trace(directory_ / ("trace-dev_pts_" + device->PortPath().substr(9) + ".txt"));
+    std::string first_bytes, sent, received;
+    for (std::string line; std::getline(trace, line);) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(line, match, std::regex(" *\\d+ ms (->|<-)((?: [0-9A-F]{2})+)")))
+          << line;
+      if (first_bytes.empty()) first_bytes = match[1].str() + match[2].str();
+      if (match[1] == "->") sent += match[2];
+    }
+    for (const ReceivedFrame& frame : device->Frames())
+      for (const std::uint8_t byte : frame.bytes) received += Printf(" %02X", byte);
+    EXPECT_EQ(sent, received);
+    EXPECT_TRUE(first_bytes.starts_with("<- 15")) << first_bytes;
   }
-  const std::string image = FileContents(directory_ / "app.bin");
-  for (const ZarqSimulator* device : {&first, &third}) {
-    const Bytes memory = device->Memory();
-    EXPECT_EQ(std::string(memory.begin() + 0x20000, memory.begin() + 0x20000 + image.size()),
-              image);
-  }
-  const std::regex kTable(
-      "Port +Outcome +Blocks +Errors +Elapsed\n"
-      "(\\S+) +complete +5 / 5 +0 +0:\\d\\d\\.\\d\n"
-      "(\\S+) +failed +- +- +0:\\d\\d\\.\\d\n"
-      "(\\S+) +complete +5 / 5 +0 +0:\\d\\d\\.\\d\n$");
-  const std::string stdout_text = cli.Stdout();
-  std::smatch table;
-  ASSERT_TRUE(std::regex_search(stdout_text, table, kTable)) << stdout_text;
-  EXPECT_EQ(table[1], first.PortPath());
-  EXPECT_EQ(table[2], refusing.PortPath());
-}
-
-std::string SettingsFile(const Settings& settings) {
-  const Bytes bytes = EncodeSettings(settings);
-  return {bytes.begin(), bytes.end()};
+  const std::string row = " +5 / 5 +0 +0:\\d\\d\\.\\d\n";
+  EXPECT_TRUE(std::regex_search(
+      cli.Stdout(),
+      std::regex("\nPort +Outcome +Blocks +Errors +Elapsed\n" + first.PortPath() + " +complete" +
+                 row + refusing.PortPath() + " +failed +- +- +0:\\d\\d\\.\\d\n" + third.PortPath() +
+                 " +complete" + row + "$")))
+      << cli.Stdout();
 }
 
 // Ctrl-C halts and closes every port, whether it comes as the run starts (the note on what the
@@ -168,9 +136,7 @@ std::string SettingsFile(const Settings& settings) {
 TEST_F(CliTest, CtrlCHaltsEveryPort) {
   for (const bool at_start : {true, false}) {
     SCOPED_TRACE(at_start ? "at the start" : "during the blocks");
-    const SimulatorOptions options =
-        at_start ? SimulatorOptions{}
-                 : SimulatorOptions{.refuse_block = 1, .refuse_times = 1000000};
+    const SimulatorOptions options{.refuse_block = at_start ? -1 : 1, .refuse_times = 1000000};
     ZarqSimulator a(options), b(options), c(options);
     const std::array devices{&a, &b, &c};
     int errors[2] = {-1, -1};
@@ -213,22 +179,6 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
   }
 }
 
-// How each run ends shows in the exit status and the last words of the log.
-struct EndCase {
-  const char* name;
-  SimulatorOptions device;
-  const char* args;  // split at blanks; PORT stands for the simulated port, ./link links to it
-  bool signalled;    // SIGTERM and then SIGINT while the handshake loop waits
-  int status;
-  std::string log_end;
-  const char* stderr_part;
-  std::string settings_file = "";  // KELVO.DAT, if any, which the program must leave as it is
-
-  friend void PrintTo(const EndCase& c, std::ostream* out) { *out << c.name; }
-};
-
-class CliEnd : public CliTest, public ::testing::WithParamInterface<EndCase> {};
-
 // The line's speed as the next program to open it finds it.
 speed_t LineSpeed(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -238,6 +188,20 @@ speed_t LineSpeed(const std::string& path) {
   return ::cfgetospeed(&settings);
 }
 
+// How each run ends shows in the exit status and the last words of the log.
+struct EndCase {
+  const char* name;
+  SimulatorOptions device;
+  const char* args;     // split at blanks; PORT stands for the simulated port, ./link links to it
+  int status;           // 130: SIGTERM and then SIGINT while the handshake loop waits
+  std::string log_end;  // empty: a run refused before it starts logs nothing
+  const char* stderr_part;
+  std::string settings_file = "";  // KELVO.DAT, if any, which the program must leave as it is
+  friend void PrintTo(const EndCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class CliEnd : public CliTest, public ::testing::WithParamInterface<EndCase> {};
+
 TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   const EndCase& c = GetParam();
   if (!c.settings_file.empty()) Write("KELVO.DAT", c.settings_file);
@@ -246,86 +210,79 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   const speed_t speed = LineSpeed(device.PortPath());
   std::istringstream words(std::regex_replace(c.args, std::regex("PORT"), device.PortPath()));
   CliProcess cli({std::istream_iterator<std::string>(words), {}}, directory_);
-  if (c.signalled) {
+  const bool signalled = c.status == 130;
+  if (signalled) {
     cli.AwaitStdout(
         [](const std::string& out) { return out.ends_with("Waiting for Initial NAK . . . "); });
-    // Two different signals, because the system merges a second SIGINT sent before the first
-    // one has been handled.
+    // Two different signals, as the system merges a second SIGINT sent before the first one has
+    // been handled.
     cli.Signal(SIGTERM);
     cli.Signal(SIGINT);
   }
   EXPECT_EQ(cli.Wait(), c.status);
-  // A run refused before it starts logs nothing.
   EXPECT_TRUE(c.log_end.empty() ? cli.Stdout().empty()
                                 : WithoutTimes(cli.Stdout()).ends_with(c.log_end))
       << cli.Stdout();
   // Not a terminal: no progress line there, only what went wrong; the second signal ends the
   // line the log left open, and says nothing.
   const std::string errors = cli.Stderr();
-  if (c.signalled) {
-    EXPECT_EQ(errors, "\n");
-  } else {
-    EXPECT_TRUE(*c.stderr_part ? errors.find(c.stderr_part) != std::string::npos : errors.empty())
-        << errors;
-  }
+  EXPECT_TRUE(signalled        ? errors == "\n"
+              : *c.stderr_part ? errors.find(c.stderr_part) != std::string::npos
+                               : errors.empty())
+      << errors;
   EXPECT_EQ(FileContents(directory_ / "KELVO.DAT"), c.settings_file);
   // However the program ended, the line is left as it was found.
   EXPECT_EQ(LineSpeed(device.PortPath()), speed);
 }
 
-const SimulatorOptions kDevice, kSilent{.silent = true};
+const SimulatorOptions kDevice, kSilent{.silent = true}, kPaced{.paced = true};
 
 // A command line refused before anything starts.
 EndCase Usage(const char* name, const char* args, const char* stderr_part) {
-  return {name, kDevice, args, false, 2, "", stderr_part};
+  return {name, kDevice, args, 2, "", stderr_part};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CliEnd,
     ::testing::Values(
         // Halted at 11 s, seen once the third handshake of 5 s has had no answer.
-        EndCase{"Timeout", kSilent, "--timeout 11 --port PORT app.bin", false, 124,
+        EndCase{"Timeout", kSilent, "--timeout 11 --port PORT app.bin", 124,
                 "Waiting for Initial NAK . . . no response\n" + kClosed,
                 "kelvo-cli: no answer to 3 handshakes: check that the device has power"},
         // Replies come short (bar one whose read a loaded machine starts late), so the halt may
         // find the upload at any block.
-        EndCase{"DelayTooLow",
-                {.paced = true},
-                "--delay 0 --timeout 4 --port PORT app.bin",
-                false,
-                124,
-                kClosed,
+        EndCase{"DelayTooLow", kPaced, "--delay 0 --timeout 4 --port PORT app.bin", 124, kClosed,
                 "kelvo-cli: 5 short replies in a row to one block: the response delay may be too "
                 "low"},
         // The second signal ends the program at once.
-        EndCase{"SecondSignal", kSilent, "--port PORT app.bin", true, 130,
+        EndCase{"SecondSignal", kSilent, "--port PORT app.bin", 130,
                 "Waiting for Initial NAK . . . ", ""},
-        EndCase{"Script", kDevice, "--port PORT load.scr", false, 0,
+        EndCase{"Script", kDevice, "--port PORT load.scr", 0,
                 "Opening File load.scr . . . Opened\nSetting the address\n"
                 "Sending Data SEND 05 41 BE 00 20\nSending Data SEND 04\nClosing Port\n",
                 ""},
         EndCase{
-            "ScriptWithARefusedLine", kDevice, "--port PORT long.scr", false, 1,
+            "ScriptWithARefusedLine", kDevice, "--port PORT long.scr", 1,
             "Too many bytes (29, at most 28) in " + kLongSend + "\nClosing Port\n",
             "kelvo-cli: long.scr: the last line has no line feed, so it is not played: SEND 04"},
         // The settings file gives the defaults: the port and delay, the start address, and the
         // device type, which skips the address.
-        EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", false, 1,
+        EndCase{"PortAndDelayFromTheSettingsFile", kDevice, "app.bin", 1,
                 "Time: T\nResponse Delay set to 25 ms\nOpening Port ZZ9 . . . Failed\n"
                 "no such port: ZZ9 (/dev/ZZ9)\n",
                 "kelvo-cli: no such port: ZZ9 (/dev/ZZ9)",
                 SettingsFile({"ZZ9", "", "0x2000", "ZARQ 40 - 580", 25})},
-        EndCase{"AddressFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 1,
+        EndCase{"AddressFromTheSettingsFile", kDevice, "--port PORT app.bin", 1,
                 "Initializing Address . . . This version of Kelvo does not recognize addresses "
                 "other than 0x2000\nAborting Programming\n" +
                     kClosed,
                 "kelvo-cli: taken from ./KELVO.DAT: --address 0x2100 --device \"ZARQ 40 - 580\" "
                 "--delay 0\n",
                 SettingsFile({"ZZ9", "", "0x2100", "ZARQ 40 - 580", 0})},
-        EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", false, 0,
+        EndCase{"DeviceTypeFromTheSettingsFile", kDevice, "--port PORT app.bin", 0,
                 "Sending EOT\n" + kClosed, "--address 0x2100 --device ZARQX --delay 0\n",
                 SettingsFile({"ZZ9", "", "0x2100", "ZARQX", 0})},
-        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", false, 0,
+        EndCase{"SimulateSRecords", kDevice, "--simulate --instant app.s19", 0,
                 "Simulated device: memory at 0x20000 holds the image byte for byte (552 bytes)\n",
                 ""},
         Usage("SamePortByALink", "--port PORT,USB1 --port ./link app.bin",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,28 +18,25 @@ namespace {
 std::vector<std::string> Screen(const std::string& bytes) {
   std::vector<std::string> lines(1);
   std::size_t row = 0, column = 0;
-  const auto new_line = [&] {
-    if (++row == lines.size()) lines.emplace_back();
-    column = 0;
-  };
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const char c = bytes[i];
     if (c == '\r') {
       column = 0;
-    } else if (c == '\n') {
-      new_line();
     } else if (c == '\033') {
-      std::size_t end = bytes.find_first_of("AJ", i);
-      const std::string count = bytes.substr(i + 2, end - i - 2);
-      if (bytes[end] == 'A')
-        row -= std::min<std::size_t>(row, count.empty() ? 1 : std::stoul(count));
+      const std::size_t end = bytes.find_first_of("AJ", i);
+      const bool counted = std::isdigit(static_cast<unsigned char>(bytes[i + 2]));
+      if (bytes[end] == 'A') row -= std::min(row, counted ? std::stoul(bytes.substr(i + 2)) : 1);
       if (bytes[end] == 'J') {
         lines[row].resize(column);
         lines.resize(row + 1);
       }
       i = end;
     } else {
-      if (column == 80) new_line();
+      if (c == '\n' || column == 80) {
+        if (++row == lines.size()) lines.emplace_back();
+        column = 0;
+      }
+      if (c == '\n') continue;
       lines[row].resize(std::max(lines[row].size(), column + 1), ' ');
       lines[row][column++] = c;
     }

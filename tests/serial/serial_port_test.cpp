@@ -16,9 +16,13 @@
 #include <fstream>
 #include <functional>
 #include <iomanip>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "serial/port_holder_posix.h"
+#include "serial/protocol.h"
 #include "serial/time_limit_posix.h"
 #include "simulator/pseudo_terminal.h"
 #include "support/line_doubles.h"
@@ -31,7 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using testing::Driver;
-using testing::LineDouble;
 using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -80,64 +83,50 @@ TEST(OpenLoaderPort, APortRefusedForWantOfPermissionNamesItsGroup) {
           "in again$");
 }
 
-// Holds the port, when given, without a lock, as a terminal program may, until killed.
-class Holder {
- public:
+// A process that holds the port, when given, without a lock, as a terminal program may, until
+// ended. Its name would clear the screen and retitle the terminal.
+struct Holder {
   explicit Holder(const std::string& port = "") {
     const int fd = port.empty() ? -1 : ::open(port.c_str(), O_RDWR | O_NOCTTY);
-    // A name that would clear the screen and retitle the terminal, which the child inherits.
     char own[16] = {};
     ::prctl(PR_GET_NAME, own);
     ::prctl(PR_SET_NAME, "srv\x1B]0;x\x07\x1B[2J");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::pause();
-      ::_exit(0);
-    }
+    if ((pid = ::fork()) == 0)
+      for (;;) ::pause();
     ::prctl(PR_SET_NAME, own);
     if (fd >= 0) ::close(fd);
   }
   ~Holder() { End(); }
   void End() {
-    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
-    pid_ = 0;
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    pid = 0;
   }
-  std::string Name() const { return "srv^[]0;x^G^[[2J (process " + std::to_string(pid_) + ")"; }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = 0;
+  std::string Name() const { return "srv^[]0;x^G^[[2J (process " + std::to_string(pid) + ")"; }
+  pid_t pid = 0;
 };
 
-TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasIt) {
+// Any user may plant files in the lock folders: a link is not followed, and a FIFO, which a
+// reader would wait on for ever, is passed over at once.
+TEST(OpenLoaderPort, HoldsThePortForItselfAndSaysWhoElseHasItFromALiveOwnersPlainLockFileOnly) {
   PseudoTerminal line;
   SerialPort first = OpenLoaderPort(line.SlavePath());
   ASSERT_TRUE(first.IsOpen());
   const SerialPort second = OpenLoaderPort(line.SlavePath());
-  EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(second.Error(), PortError::kInUse);
   EXPECT_EQ(second.FailureCause(), line.SlavePath() + " is in use by another program");
   first.Close();
-
-  Holder holder(line.SlavePath());
-  ASSERT_GT(holder.Pid(), 0);
-  const SerialPort refused = OpenLoaderPort(line.SlavePath());
-  EXPECT_FALSE(refused.IsOpen());
-  EXPECT_EQ(refused.FailureCause(), line.SlavePath() + " is in use by " + holder.Name());
-  holder.End();
+  {
+    Holder holder(line.SlavePath());
+    EXPECT_EQ(OpenLoaderPort(line.SlavePath()).FailureCause(),
+              line.SlavePath() + " is in use by " + holder.Name());
+  }
   EXPECT_TRUE(OpenLoaderPort(line.SlavePath()).IsOpen());
-}
 
-// Any user may plant files in the lock folders: a link is not followed, and a FIFO, which a
-// reader would wait on for ever, is passed over at once.
-TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
-  PseudoTerminal line;
   testing::TempFolder locks("kelvo-locks");
   const fs::path lock = locks.Path() / ("LCK..pts_" + line.SlavePath().substr(9));
   const fs::path pid_file = locks.Path() / "elsewhere";
   Holder live;
-  ASSERT_GT(live.Pid(), 0);
-  std::ofstream(pid_file) << std::setw(10) << live.Pid() << '\n';
+  std::ofstream(pid_file) << std::setw(10) << live.pid << '\n';
   const auto holder = [&](const std::function<void()>& plant) {
     fs::remove(lock);
     plant();
@@ -145,24 +134,28 @@ TEST(FindPortHolder, TakesALiveOwnersPlainLockFileOnly) {
   };
   EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), live.Name());
   EXPECT_EQ(holder([&] { fs::create_symlink(pid_file, lock); }), "");
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = SteadyClock::now();
   EXPECT_EQ(holder([&] { ::mkfifo(lock.c_str(), 0666); }), "");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(1));
   live.End();
   EXPECT_EQ(holder([&] { fs::copy_file(pid_file, lock); }), "") << "the process has gone";
   EXPECT_EQ(holder([] {}), "");
 }
 
 // What reached the line before the port opened belongs to no transfer: the first read, on a
-// silent line, finds nothing.
-TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarly) {
+// silent line, finds nothing. Where the driver takes RS-485 mode, the kernel switches RTS.
+TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineInRs485ModeWhereTakenAndCloseRestoresTheMode) {
   PseudoTerminal line;
   const int early_reader = ::open(line.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(early_reader, 0);
   ASSERT_TRUE(line.Write(Bytes{0x15}));
   int queued = 0;
   while (queued == 0) ASSERT_EQ(::ioctl(early_reader, FIONREAD, &queued), 0);
-  SerialPort port = OpenLoaderPort(line.SlavePath());
+  serial_rs485 previous{};
+  previous.flags = SER_RS485_RTS_AFTER_SEND;
+  previous.delay_rts_after_send = 20;
+  testing::LineDouble uart(Driver::kUart16550, previous);
+  SerialPort port = OpenLoaderPort(line.SlavePath(), uart);
   ::close(early_reader);
   ASSERT_TRUE(port.IsOpen());
   termios settings{};
@@ -171,20 +164,10 @@ TEST(OpenLoaderPort, SetsUpAFreshRaw9600BaudLineThatReadsNothingEarly) {
   EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
   EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(settings.c_lflag & (ICANON | ECHO), 0u);
-
   Bytes reply(133);
   EXPECT_EQ(port.Read(reply), 0u);
   EXPECT_FALSE(port.Lost()) << "a silent line is no lost line";
-}
 
-TEST(OpenLoaderPort, WhereTheDriverTakesRs485ModeItSwitchesRtsAndCloseRestoresTheModeAndTheLine) {
-  serial_rs485 previous{};
-  previous.flags = SER_RS485_RTS_AFTER_SEND;
-  previous.delay_rts_after_send = 20;
-  PseudoTerminal terminal;
-  LineDouble uart(Driver::kUart16550, {.rs485 = previous});
-  SerialPort port = OpenLoaderPort(terminal.SlavePath(), uart);
-  ASSERT_TRUE(port.IsOpen());
   const serial_rs485 mode = uart.Rs485();
   EXPECT_EQ(mode.flags & (SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND),
             static_cast<__u32>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND));
@@ -214,6 +197,134 @@ TEST(CallBefore, InterruptsABlockingCallAtTheDeadlineOnly) {
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
 }
+
+// The port's promises (serial_port.h), held against every kind of driver it meets.
+// Upper bounds allow this many ms for a loaded test machine; the faults they catch are larger.
+constexpr double kLate = 30;
+
+template <typename Duration>
+double Ms(Duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct Personality {
+  const char* name;
+  std::optional<Driver> driver;  // none: the pseudo-terminal itself, as the system drives it
+};
+
+// A port on a pseudo-terminal whose device end the test plays, through the personality's driver.
+class PortContract : public ::testing::TestWithParam<Personality> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(port.IsOpen()); }
+  bool Paced() const { return driver && GetParam().driver != Driver::kCdcAcm; }
+
+  PseudoTerminal terminal;
+  std::unique_ptr<testing::LineDouble> driver =
+      GetParam().driver ? std::make_unique<testing::LineDouble>(*GetParam().driver) : nullptr;
+  SerialPort port = OpenLoaderPort(terminal.SlavePath(), driver ? *driver : SystemLineDriver());
+};
+
+// Ten bytes asked for: five come at once and five 6 ms later, then three alone; then the device
+// vanishes.
+TEST_P(PortContract, AReadEndsAsSoonAsItsBytesHaveComeElseAtItsLimitAndFindsAVanishedDevice) {
+  Bytes got(10);
+  ASSERT_TRUE(terminal.Write(Bytes(5, 0x55)));
+  auto start = SteadyClock::now();
+  SteadyClock::time_point sent{};
+  std::thread late([&] {
+    std::this_thread::sleep_until(start + milliseconds(6));
+    terminal.Write(Bytes(5, 0x55));
+    sent = SteadyClock::now();
+  });
+  EXPECT_EQ(port.Read(got), 10u);
+  const auto returned = SteadyClock::now();
+  late.join();
+  EXPECT_LT(Ms(returned - sent), kLate) << "the read waited on after its bytes had come";
+
+  ASSERT_TRUE(terminal.Write(Bytes(3, 0x15)));
+  start = SteadyClock::now();
+  EXPECT_EQ(port.Read(got), 3u);
+  const double waited = Ms(SteadyClock::now() - start);
+  EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
+  EXPECT_LT(waited, 11 + kLate);
+
+  terminal.Close();
+  start = SteadyClock::now();
+  EXPECT_EQ(port.Read(got), 0u);
+  EXPECT_TRUE(port.Lost());
+  EXPECT_EQ(port.Write(got), 0u);
+  EXPECT_LT(Ms(SteadyClock::now() - start), 200) << "a lost line moved or waited";
+}
+
+// A block's write on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver
+// counts; RTS, where the port switches it, covers every bit of it. Times in ms from the call.
+TEST_P(PortContract, AWriteLastsUntilItsBytesHaveLeftAndNoLongerAndRtsCoversThem) {
+  const Bytes packet(kDataPacketSize, 0x55);
+  const double line_time = Ms(kDataPacketSize * kByteTime);
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(port.Write(packet), packet.size());
+  const double returned = Ms(SteadyClock::now() - start);
+  EXPECT_LT(returned, (Paced() ? line_time : 0) + 20 + kLate);
+  if (!driver) return;
+
+  const auto departures = driver->Departures();
+  const double first_left = Ms(departures.front() - start);
+  const double last_left = Ms(departures.back() - start);
+  EXPECT_GE(returned, last_left) << "returned before the driver had the bytes gone";
+  const auto rts = driver->RtsChanges();
+  if (!Paced()) {
+    EXPECT_TRUE(rts.empty()) << "RTS switched where it reaches no transceiver";
+    return;
+  }
+  ASSERT_EQ(rts.size(), 3u);  // dropped at the open, raised and dropped around the write
+  EXPECT_TRUE(rts[1].raised);
+  EXPECT_LE(Ms(rts[1].at - start), first_left - Ms(kByteTime)) << "raised after a byte began";
+  EXPECT_FALSE(rts[2].raised);
+  const double dropped = Ms(rts[2].at - start);
+  EXPECT_GE(dropped, last_left) << "dropped before the last byte had left";
+  EXPECT_GE(dropped, line_time + Ms(kByteTime)) << "dropped within the write's line time";
+  if (GetParam().driver == Driver::kUart16550) {
+    EXPECT_LT(dropped - last_left, 2 + kLate);
+  }
+}
+
+// A USB device that stops reading stays plugged in: its bytes never leave and its driver never
+// drains. The write gives up at its limit, 100 ms a byte and 100 ms, and the close still ends
+// (Halt must give the operator Start back) and leaves the line as it was.
+TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseStillReturns) {
+  if (driver) {
+    driver->StopAfter(1);
+  } else {  // a pseudo-terminal's device stops reading: its buffer fills up
+    const int fd = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    const std::uint8_t byte = 0x55;
+    while (::write(fd, &byte, 1) == 1) {
+    }
+    ::close(fd);
+  }
+  auto start = SteadyClock::now();
+  EXPECT_LT(port.Write(Bytes{0x04, 0x04}), 2u);
+  const double waited = Ms(SteadyClock::now() - start);
+  EXPECT_GE(waited, 300);
+  EXPECT_LT(waited, 300 + kLate);
+  if (driver) {
+    EXPECT_GT(driver->Discards(), 0u) << "what did not leave goes out later";
+  }
+
+  start = SteadyClock::now();
+  port.Close();
+  EXPECT_LT(Ms(SteadyClock::now() - start), 1000);
+  termios after{};
+  ASSERT_EQ(::tcgetattr(terminal.MasterFd(), &after), 0);
+  EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
+      << "the old settings did not return";
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, PortContract,
+                         ::testing::Values(Personality{"Uart16550", Driver::kUart16550},
+                                           Personality{"UsbAdapter", Driver::kUsbAdapter},
+                                           Personality{"CdcAcm", Driver::kCdcAcm},
+                                           Personality{"PseudoTerminal", std::nullopt}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace kelvo

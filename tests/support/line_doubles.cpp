@@ -9,69 +9,52 @@
 #include "serial/protocol.h"
 
 namespace kelvo::testing {
-
-using SteadyClock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
 namespace {
+
 constexpr std::size_t kAdapterBuffer = 256;
 constexpr std::size_t kAcmWriteBuffer = 1280;
-constexpr milliseconds kUsbTransfer{1};
+constexpr std::chrono::milliseconds kUsbTransfer{1};
+
 }  // namespace
-
-LineDouble::LineDouble(Driver driver) : LineDouble(driver, Options{}) {}
-
-LineDouble::LineDouble(Driver driver, Options options)
-    : driver_(driver), options_(options), rs485_(options.rs485) {}
 
 ssize_t LineDouble::Write(int fd, std::span<const std::uint8_t> bytes) {
   const ssize_t n = ::write(fd, bytes.data(), bytes.size());
   if (n <= 0) return n;
   const std::lock_guard lock(mutex_);
-  const TimePoint now = SteadyClock::now();
+  const TimePoint now = std::chrono::steady_clock::now();
   TimePoint free = departures_.empty() ? now : std::max(now, departures_.back());
   for (ssize_t i = 0; i < n; ++i) {
-    if (departures_.size() >= options_.stop_after) {
+    if (departures_.size() >= stop_after_) {
       free = TimePoint::max();
-    } else if (driver_ == Driver::kCdcAcm) {
-      free = now + kUsbTransfer;
     } else {
-      free += kByteTime;
+      free = driver_ == Driver::kCdcAcm ? now + kUsbTransfer : free + kByteTime;
     }
     departures_.push_back(free);
   }
   return n;
 }
 
-std::size_t LineDouble::LeftToSend(TimePoint now) const {
-  return static_cast<std::size_t>(std::count_if(departures_.begin(), departures_.end(),
-                                                [&](TimePoint at) { return at > now; }));
-}
-
 std::size_t LineDouble::Unsent(int) {
   const std::lock_guard lock(mutex_);
-  const std::size_t left = LeftToSend(SteadyClock::now());
-  switch (driver_) {
-    case Driver::kUart16550:
-      return left;
-    case Driver::kUsbAdapter:
-      return left > kAdapterBuffer ? left - kAdapterBuffer : 0;
-    case Driver::kCdcAcm:
-      return (left + kAcmWriteBuffer - 1) / kAcmWriteBuffer * kAcmWriteBuffer;
-  }
+  const TimePoint now = std::chrono::steady_clock::now();
+  const auto left = static_cast<std::size_t>(
+      std::ranges::count_if(departures_, [&](TimePoint at) { return at > now; }));
+  if (driver_ == Driver::kUsbAdapter) return left > kAdapterBuffer ? left - kAdapterBuffer : 0;
+  if (driver_ == Driver::kCdcAcm)
+    return (left + kAcmWriteBuffer - 1) / kAcmWriteBuffer * kAcmWriteBuffer;
   return left;
 }
 
 void LineDouble::DiscardUnsent(int) {
   const std::lock_guard lock(mutex_);
   ++discards_;
-  const TimePoint now = SteadyClock::now();
+  const TimePoint now = std::chrono::steady_clock::now();
   std::erase_if(departures_, [&](TimePoint at) { return at > now && at != TimePoint::max(); });
 }
 
 bool LineDouble::SetRts(int, bool raised) {
   const std::lock_guard lock(mutex_);
-  rts_.push_back({SteadyClock::now(), raised});
+  rts_.push_back({std::chrono::steady_clock::now(), raised});
   return true;
 }
 

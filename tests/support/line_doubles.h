@@ -17,7 +17,7 @@ namespace kelvo::testing {
 enum class Driver {
   // 8250/16550 UART (serial core): bytes leave 1.0417 ms apart; TIOCOUTQ counts the queue
   // exactly and TIOCSERGETLSR's TEMT the byte in the transmitter; tcdrain waits for TEMT;
-  // modem lines; RS-485 mode where the board wires it (Options::rs485).
+  // modem lines; RS-485 mode where the board wires it.
   kUart16550,
   // A USB serial adapter (ftdi_sio, cp210x, ch341, pl2303): the adapter takes up to 256 bytes
   // into its own buffer at once and TIOCOUTQ counts only what it has not taken; no LSR;
@@ -32,20 +32,14 @@ enum class Driver {
 
 class LineDouble : public LineDriver {
  public:
-  struct Options {
-    // Where the driver takes RS-485 mode (TIOCSRS485): the mode it is in at first.
-    std::optional<serial_rs485> rs485{};
-    // The device stops taking bytes after this many: the rest never leave, and flushing the
-    // driver does not take them back (they wait in a USB transfer that never completes).
-    std::size_t stop_after = std::numeric_limits<std::size_t>::max();
-  };
   struct RtsChange {
     TimePoint at;
     bool raised;
   };
 
-  explicit LineDouble(Driver driver);
-  LineDouble(Driver driver, Options options);
+  // rs485: the mode the driver is in at first, where it takes RS-485 mode (TIOCSRS485).
+  explicit LineDouble(Driver driver, std::optional<serial_rs485> rs485 = std::nullopt)
+      : driver_(driver), rs485_(rs485) {}
 
   ssize_t Write(int fd, std::span<const std::uint8_t> bytes) override;
   std::size_t Unsent(int fd) override;
@@ -56,6 +50,12 @@ class LineDouble : public LineDriver {
   bool Drain(int fd, TimePoint deadline) override;
   bool IsCdcAcm(int) override { return driver_ == Driver::kCdcAcm; }
 
+  // The device stops taking bytes after this many more: the rest never leave, and flushing the
+  // driver does not take them back (they wait in a USB transfer that never completes).
+  void StopAfter(std::size_t more) {
+    const std::lock_guard lock(mutex_);
+    stop_after_ = departures_.size() + more;
+  }
   // When each byte written had left the line (max() for one that never leaves), in order.
   std::vector<TimePoint> Departures() const { return Locked(departures_); }
   std::vector<RtsChange> RtsChanges() const { return Locked(rts_); }
@@ -63,7 +63,6 @@ class LineDouble : public LineDriver {
   serial_rs485 Rs485() const { return Locked(rs485_).value_or(serial_rs485{}); }
 
  private:
-  std::size_t LeftToSend(TimePoint now) const;  // with mutex_ held
   template <typename T>
   T Locked(const T& member) const {  // a copy, taken with mutex_ held
     const std::lock_guard lock(mutex_);
@@ -71,8 +70,8 @@ class LineDouble : public LineDriver {
   }
 
   const Driver driver_;
-  const Options options_;
   mutable std::mutex mutex_;
+  std::size_t stop_after_ = std::numeric_limits<std::size_t>::max();
   std::vector<TimePoint> departures_;
   std::vector<RtsChange> rts_;
   std::size_t discards_ = 0;
