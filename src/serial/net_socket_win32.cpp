@@ -1,5 +1,4 @@
-// winsock2.h must come before windows.h, which would bring in the old winsock.h.
-#include <windows.h>
+// winsock2.h brings windows.h in after itself, as it must come first.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
