@@ -119,7 +119,8 @@ bench-network:
 	$(call need,$(BUILD_DEBS) $(BENCH_DEBS) $(NETWORK_DEBS))
 	cmake --preset bench
 	cmake --build --preset bench --target kelvo-cli zarq-sim
-	bench/network/run.sh build/bench 16 40
+	bench/parallel/run.sh build/bench 16 40 rfc2217
+	bench/parallel/run.sh build/bench 16 40 tcp
 
 # Many uploads and script playbacks in one process under random device faults, then uploads
 # through the window with Halt and About at random moments. SOAK_SEED repeats a run of seeds.
