@@ -84,10 +84,12 @@ class NetworkCli : public ::testing::TestWithParam<const char*> {
   }
   ~NetworkCli() override { StopSer2net(); }
 
-  // kelvo-cli on the port with the file; returns its exit status, its output in output_.
+  // kelvo-cli on the port with the file; returns its exit status, its output in output_. A port
+  // that garbles blocks has them refused without end: the time limit makes that a failure.
   int Cli(const std::string& file, const std::function<void()>& meanwhile = {}) {
     const pid_t pid =
-        Spawn({KELVO_CLI_PATH, "--port", name_, (folder_ / file).string()}, folder_ / "cli.log");
+        Spawn({KELVO_CLI_PATH, "--timeout", "30", "--port", name_, (folder_ / file).string()},
+              folder_ / "cli.log");
     if (meanwhile) meanwhile();
     const int status = ExitStatus(pid);
     output_ = testing::FileContents(folder_ / "cli.log");
