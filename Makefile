@@ -4,6 +4,8 @@
 BUILD_DEBS := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev nettle-dev
 SANITIZE_DEBS := clang libclang-rt-14-dev
 BENCH_DEBS := libbenchmark-dev
+# The device server that the network ports' tests and benchmark put in front of the simulator.
+NETWORK_DEBS := ser2net
 # The Windows build's cross compiler (the POSIX threads flavour) and GoogleTest's sources.
 WINDOWS_DEBS := g++-mingw-w64-x86-64-posix googletest
 WINE_DEBS := wine wine64 xvfb xdotool xclip fonts-wine
@@ -18,7 +20,7 @@ QEMU_DEBS := qemu-user-static
 # hardening-check comes with devscripts; the window runs under Xvfb, driven by xdotool.
 TEST_PACKAGE_DEBS := lintian man-db devscripts xvfb xdotool
 
-.PHONY: test sanitize fuzz soak bench bench-parallel demo screenshot format clean windows test-windows bench-windows screenshot-windows package package-arm64 test-package
+.PHONY: test sanitize fuzz soak bench bench-parallel bench-network demo screenshot format clean windows test-windows bench-windows screenshot-windows package package-arm64 test-package
 
 # Installs what is missing as root, else names the exact commands and stops. A package named
 # NAME:ARCH is another architecture's (multiarch), which dpkg must know of first.
@@ -56,7 +58,7 @@ demo:
 	@echo "Every byte that crossed the line, both ways: $(DEMO_DIR)/trace.txt"
 
 test:
-	$(call need,$(BUILD_DEBS))
+	$(call need,$(BUILD_DEBS) $(NETWORK_DEBS))
 	cmake --workflow --preset default
 
 # The Windows programs, cross-built, as build/windows/kelvo-VERSION-win64.zip.
@@ -66,7 +68,7 @@ windows:
 
 # The Windows build under Wine: its unit tests, then kelvo-cli.exe against zarq-sim.
 test-windows:
-	$(call need,$(BUILD_DEBS) $(WINDOWS_DEBS) $(WINE_DEBS))
+	$(call need,$(BUILD_DEBS) $(WINDOWS_DEBS) $(WINE_DEBS) $(NETWORK_DEBS))
 	cmake --preset default
 	cmake --build --preset default --target zarq-sim kelvo-cli settings_round_trip
 	tests/windows/run.sh
@@ -113,7 +115,7 @@ test-package: package package-arm64
 	tests/package/run.sh
 
 sanitize:
-	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS))
+	$(call need,$(BUILD_DEBS) $(SANITIZE_DEBS) $(NETWORK_DEBS))
 	cmake --workflow --preset asan
 	cmake --workflow --preset tsan
 
@@ -137,6 +139,14 @@ bench-parallel:
 	cmake --preset bench
 	cmake --build --preset bench --target kelvo-cli zarq-sim
 	bench/parallel/run.sh build/bench 16 40
+
+# The same 16 paced devices, each behind its own port of one ser2net: over rfc2217:// and tcp://.
+bench-network:
+	$(call need,$(BUILD_DEBS) $(BENCH_DEBS) $(NETWORK_DEBS))
+	cmake --preset bench
+	cmake --build --preset bench --target kelvo-cli zarq-sim
+	bench/parallel/run.sh build/bench 16 40 rfc2217
+	bench/parallel/run.sh build/bench 16 40 tcp
 
 # Many uploads and script playbacks in one process under random device faults, then uploads
 # through the window with Halt and About at random moments. SOAK_SEED repeats a run of seeds.

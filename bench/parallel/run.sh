@@ -3,10 +3,17 @@
 # (zarq-sim, 9600 baud) at once, against one device alone in the same run. Prints each run's
 # time per block, as the traces show it from the first packet to the last, and kelvo-cli's
 # share of one core. The simulators run as processes of their own, so they are not counted.
-#   bench/parallel/run.sh BUILD_DIR [DEVICES] [BLOCKS]
+# With SCHEME (rfc2217 or tcp) every device sits behind a port of one ser2net, and kelvo-cli
+# reaches them as SCHEME://127.0.0.1:PORT; the run then fails above 1.05 times one device's
+# time per block or 5 % of a core.
+#   bench/parallel/run.sh BUILD_DIR [DEVICES] [BLOCKS] [SCHEME]
 set -euo pipefail
-build=$1 devices=${2:-16} blocks=${3:-40}
+build=$1 devices=${2:-16} blocks=${3:-40} scheme=${4:-}
+# A pseudo-terminal's write ends at once; a network port's lasts the line time, as a UART's.
+delay=200
+[ -n "$scheme" ] && delay=100
 cli=$build/tools/cli/kelvo-cli sim=$build/tools/zarq-sim
+source "$(dirname "$0")/../../tests/support/ser2net.sh"
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -30,6 +37,23 @@ start_devices() {
     until [ -e "$link" ]; do sleep 0.05; done
   done
   ports=$(IFS=,; echo "${links[*]}")
+  if [ -n "$scheme" ]; then serve_devices "$run" "${links[@]}"; fi
+}
+
+# Puts one ser2net in front of the devices, one free loopback port each, and sets ports to them.
+serve_devices() {
+  local config=$work/$1.ser2net taken=() port
+  shift
+  : >"$config"
+  for link in "$@"; do
+    port=$(free_loopback_port "${taken[@]}")
+    taken+=("$port")
+    ser2net_connection "$scheme" "$port" "$(readlink "$link")" >>"$config"
+  done
+  start_ser2net "$config" "$port"
+  pids+=("$ser2net_pid")
+  ports=$(printf "$scheme://127.0.0.1:%s," "${taken[@]}")
+  ports=${ports%,}
 }
 
 # Milliseconds a block took on one trace: from the first data packet sent to the last.
@@ -42,7 +66,7 @@ per_block() {
 load() {
   local ports=$1 trace=$2 times
   TIMEFORMAT='%3R %3U %3S'
-  { times=$( { time "$cli" --port "$ports" --delay 200 --trace "$trace" "$work/image.bin" \
+  { times=$( { time "$cli" --port "$ports" --delay "$delay" --trace "$trace" "$work/image.bin" \
                  > "$trace.log" 2>&1; } 2>&1 ); } || { cat "$trace.log"; exit 1; }
   echo "$times"
 }
@@ -64,3 +88,9 @@ for trace in "$work"/many-*.txt; do per_block "$trace"; done |
 awk -v real="$real" -v user="$user" -v sys="$sys" 'BEGIN {
   printf "kelvo-cli used %s s user + %s s system in %s s: %.2f %% of one core\n", user, sys, real,
          100 * (user + sys) / real }'
+if [ -n "$scheme" ]; then
+  for trace in "$work"/many-*.txt; do per_block "$trace"; done |
+    awk -v one="$single" -v user="$user" -v sys="$sys" -v real="$real" '
+      { if ($1 > worst) worst = $1 }
+      END { if (worst > 1.05 * one || user + sys > 0.05 * real) { print "Above the target"; exit 1 } }'
+fi

@@ -1,3 +1,4 @@
+#include "serial/network_port.h"
 #include "serial/serial_port.h"
 
 namespace kelvo {
@@ -21,6 +22,12 @@ std::string PortFailureCause(PortError error, const std::string& name, const std
     }
     case PortError::kNotASerialPort:
       return port + " is not a serial port";
+    case PortError::kNoConnection: {
+      const auto address = ParseNetworkPortName(name);
+      if (!address)
+        return name + " is no network port: name one tcp://HOST:PORT or rfc2217://HOST:PORT";
+      return "no connection to " + address->host + " port " + address->port + ": " + detail;
+    }
     case PortError::kOther:
       break;
   }

@@ -20,6 +20,7 @@ enum class PortError {
   kInUse,
   kPermissionDenied,
   kNotASerialPort,
+  kNoConnection,  // a network port's server refused the connection or did not answer
   kOther
 };
 
@@ -34,10 +35,13 @@ class PortTap {
 // The operating system's calls on an open port where a real line and a pseudo-terminal differ
 // (line_driver_posix.h, line_driver_win32.h); tests put a model of a real line in their place.
 class LineDriver;
+// The connection behind a network port (network_port.h).
+class NetworkLink;
 
 // A serial line opened for exclusive use and set up for the loader: 9600 baud, 8 data bits, no
 // parity, one stop bit, raw, no flow control, RTS raised only while sending where the driver
-// can do that. A default-constructed port is the invalid handle.
+// can do that; or a serial line behind a device server on the network (network_port.h). A
+// default-constructed port is the invalid handle.
 class SerialPort {
  public:
   SerialPort();
@@ -76,6 +80,12 @@ class SerialPort {
 
  private:
   friend SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);
+  friend SerialPort OpenNetworkPort(const std::string& name);
+  // A serial line's side of Read, Write, Close and Lost, in each system's back end.
+  std::size_t ReadLine(std::span<std::uint8_t> buffer);
+  std::size_t WriteLine(std::span<const std::uint8_t> bytes);
+  void CloseLine();
+  bool LineLost() const;
   // Each system's back end defines its handle and how it is let go.
   struct Native;
   struct NativeDeleter {
@@ -90,13 +100,15 @@ class SerialPort {
   std::size_t MoveBytes(std::size_t count, short events,
                         std::chrono::steady_clock::time_point deadline, Move move);
   std::unique_ptr<Native, NativeDeleter> native_;
+  std::unique_ptr<NetworkLink> network_;
   PortError error_ = PortError::kNone;
   std::string failure_cause_;
   PortTap* tap_ = nullptr;
 };
 
 // Opens the named port for the loader, or returns the invalid handle (with Error() and
-// FailureCause() set) and leaves nothing open. See DevicePathFor for the names it accepts.
+// FailureCause() set) and leaves nothing open. See DevicePathFor for the serial names it
+// accepts; "rfc2217://HOST:PORT" and "tcp://HOST:PORT" open network ports (network_port.h).
 SerialPort OpenLoaderPort(const std::string& name);
 // The same, with the given calls in place of the system's.
 SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "serial/line_driver_posix.h"
+#include "serial/network_port.h"
 #include "serial/open_lines_posix.h"
 #include "serial/port_holder_posix.h"
 #include "serial/protocol.h"
@@ -124,11 +125,11 @@ void SerialPort::NativeDeleter::operator()(Native* native) const {
   delete native;
 }
 
-bool SerialPort::Lost() const {
+bool SerialPort::LineLost() const {
   return native_ != nullptr && native_->lost;
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseLine() {
   if (!native_) return;
   Native& port = *native_;
   // A USB device that stops reading never lets its bytes go: they are dropped rather than let
@@ -144,18 +145,15 @@ void SerialPort::Close() {
   native_.reset();
 }
 
-std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
-  if (!native_ || buffer.empty()) return 0;
+std::size_t SerialPort::ReadLine(std::span<std::uint8_t> buffer) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(buffer.size() + 1);
   const std::size_t got = MoveBytes(buffer.size(), POLLIN, deadline, [&](std::size_t done) {
     return ::read(native_->fd, buffer.data() + done, buffer.size() - done);
   });
-  if (tap_ && got > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(got));
   return got;
 }
 
-std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (!native_ || bytes.empty()) return 0;
+std::size_t SerialPort::WriteLine(std::span<const std::uint8_t> bytes) {
   Native& port = *native_;
   const auto start = SteadyClock::now();
   const auto deadline = start + std::chrono::milliseconds(100 * bytes.size() + 100);
@@ -172,7 +170,6 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
     std::this_thread::sleep_until(std::min(deadline, start + line_time));
     port.driver->SetRts(port.fd, false);
   }
-  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
 }
 
@@ -237,6 +234,7 @@ SerialPort OpenLoaderPort(const std::string& name) {
 }
 
 SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
+  if (IsNetworkPortName(name)) return OpenNetworkPort(name);
   SerialPort port;
   const std::string path = DevicePathFor(name);
   int fd = -1;

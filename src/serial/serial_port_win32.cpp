@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "serial/line_driver_win32.h"
+#include "serial/network_port.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
 
@@ -134,11 +135,11 @@ void SerialPort::NativeDeleter::operator()(Native* native) const {
   delete native;
 }
 
-bool SerialPort::Lost() const {
+bool SerialPort::LineLost() const {
   return native_ != nullptr && native_->lost;
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseLine() {
   if (!native_) return;
   Native& port = *native_;
   // A USB device that stops reading never takes what is queued, and a flush would wait for it
@@ -159,8 +160,7 @@ void SerialPort::Close() {
 // With the time-outs set at open, Wine's driver ends a read at its whole count or one
 // millisecond per byte plus one, but the standard driver, and USB drivers that copy it, return
 // at once with what is buffered. The read goes on against its own deadline, as on POSIX.
-std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
-  if (!native_ || buffer.empty()) return 0;
+std::size_t SerialPort::ReadLine(std::span<std::uint8_t> buffer) {
   Native& port = *native_;
   const std::size_t count = buffer.size();
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(count + 1);
@@ -174,15 +174,13 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> buffer) {
     moved += got;
     if (moved == count) break;
   }
-  if (tap_ && moved > 0) tap_->OnBytes(PortTap::Direction::kReceived, buffer.first(moved));
   return moved;
 }
 
 // The write time-outs give up at 100 ms per byte plus 100 ms. The flush holds the call until
 // the driver has passed the bytes on, to the UART's FIFO or to the USB adapter, where many USB
 // drivers' writes return at once.
-std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
-  if (!native_ || bytes.empty()) return 0;
+std::size_t SerialPort::WriteLine(std::span<const std::uint8_t> bytes) {
   Native& port = *native_;
   const auto start = SteadyClock::now();
   const bool rts_by_hand = port.rts == RtsControl::kByPort;
@@ -199,7 +197,6 @@ std::size_t SerialPort::Write(std::span<const std::uint8_t> bytes) {
     SleepUntil(start + LineTime(sent + 1));
     port.driver->Escape(port.handle, CLRRTS);
   }
-  if (tap_ && sent > 0) tap_->OnBytes(PortTap::Direction::kSent, bytes.first(sent));
   return sent;
 }
 
@@ -208,6 +205,7 @@ SerialPort OpenLoaderPort(const std::string& name) {
 }
 
 SerialPort OpenLoaderPort(const std::string& name, LineDriver& driver) {
+  if (IsNetworkPortName(name)) return OpenNetworkPort(name);
   SerialPort port;
   const auto fail = [&](PortError error, HANDLE handle) {
     if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);

@@ -72,6 +72,19 @@ sent() { tr -d '\r' <"$1" | grep -- '->' | sed 's/^ *[0-9]* ms //'; }
 diff <(sent "$work/script.linux.trace") <(sent "$work/script.windows.trace") ||
   fail "script: the Windows program sent other bytes"
 
+echo "The upload through ser2net, as rfc2217://: Winsock, and 0xFF escaped both ways"
+source tests/support/ser2net.sh
+start_sim
+port=$(free_loopback_port)
+ser2net_connection rfc2217 "$port" "$(readlink "$work/line")" >"$work/ser2net"
+start_ser2net "$work/ser2net" "$port"
+cli_exe --port "rfc2217://127.0.0.1:$port" --delay 200 image.bin >"$work/network.log" 2>&1 ||
+  fail "network: exit status $?"
+kill "$ser2net_pid" && wait "$ser2net_pid" || true
+stop_sim
+cmp -s "$work/image.bin" <(tail -c +$((0x20000 + 1)) "$work/memory.bin" | head -c "$(stat -c %s "$work/image.bin")") ||
+  fail "network: the device's memory is not the image"
+
 echo "A port named by its device path, the list of ports, and a port that does not exist"
 start_sim
 cli_exe --port '\\.\COM5' play.scr >"$work/devicepath.log" 2>&1 || fail "devicepath: exit status $?"

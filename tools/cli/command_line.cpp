@@ -24,6 +24,8 @@ std::string Footer() {
              "on standard error the values it takes from it.\n") +
          kPortNamesText +
          "\n\n"
+         "Network ports: rfc2217://HOST:PORT is Telnet with COM Port Control (RFC 2217), which\n"
+         "sets the far line to 9600 8N1; tcp://HOST:PORT is raw TCP, with the server's settings.\n\n"
          "Response delay: 100 ms for a 9600-baud UART or a USB serial adapter, 0 for a\n"
          "device with native USB, 200 ms for the simulator or a USB bridge in CDC mode.\n\n" +
          kSimulateText +
