@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,8 +24,6 @@
 #include "simulator/zarq_simulator.h"
 #include "support/record_files.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace kelvo {
 namespace {

@@ -16,7 +16,6 @@
 
 #include "image/printf_text.h"
 #include "simulator/zarq_simulator.h"
-#include "support/record_files.h"
 #include "support/temp_folder.h"
 
 extern char** environ;
