@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvo {
@@ -17,8 +18,10 @@ enum class OutputMode { kEmpty, kAppend };
 std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string>& keep,
                           std::string& why, OutputMode mode = OutputMode::kEmpty);
 
-// Flushes the stream and has the system put what it holds on the disk, so that it survives a
-// power cut; false if either fails.
-bool SyncOutputFile(std::FILE* file);
+// Adds text at the end of a file opened with kAppend, past the stream's buffer, and has the
+// system put it on the disk, so that it survives a power cut. A write cut short (a full disk)
+// leaves no part of text behind, so a reader never meets half a line. False, with errno, when
+// the text could not be written and kept.
+bool AppendWhole(std::FILE* file, std::string_view text);
 
 }  // namespace kelvo

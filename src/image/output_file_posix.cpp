@@ -44,8 +44,23 @@ std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string
   return file;
 }
 
-bool SyncOutputFile(std::FILE* file) {
-  return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+bool AppendWhole(std::FILE* file, std::string_view text) {
+  const int fd = ::fileno(file);
+  struct stat before {};
+  if (::fstat(fd, &before) != 0) return false;
+  std::size_t written = 0;
+  errno = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  if (written == text.size()) return ::fsync(fd) == 0;
+  const int error = errno != 0 ? errno : ENOSPC;
+  if (::ftruncate(fd, before.st_size) == 0) ::fsync(fd);
+  errno = error;
+  return false;
 }
 
 }  // namespace kelvo

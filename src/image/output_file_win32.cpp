@@ -88,9 +88,13 @@ std::FILE* OpenOutputFile(const std::string& path, const std::vector<std::string
   return stream;
 }
 
-bool SyncOutputFile(std::FILE* file) {
-  return std::fflush(file) == 0 &&
-         ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file))));
+// The handle may only append, so a short write cannot be cut back here; but one WriteFile that
+// extends a file gets the space for all of it or fails, so a line is never left in part.
+bool AppendWhole(std::FILE* file, std::string_view text) {
+  const int fd = ::_fileno(file);
+  return ::_write(fd, text.data(), static_cast<unsigned>(text.size())) ==
+             static_cast<int>(text.size()) &&
+         ::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)));
 }
 
 }  // namespace kelvo

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -150,6 +151,27 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
             R"("size":552,"sha256":null,"outcome":"halted","blocks":4,"errors":12,)"
             R"("seconds":61.250,"version":"1.0"})"
             "\n");
+}
+
+// A line that does not fit (a file size limit stands for a full disk) is refused and leaves the
+// record as it was, so that the next device's line does not follow half a line.
+TEST_F(Production, ALineThatDoesNotFitLeavesNoPartOfIt) {
+  const fs::path path = folder_ / "r.jsonl";
+  std::ofstream(path) << "{\"done\":1}\n";
+  const auto append = [&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    std::string why;
+    const auto record = cli::RecordFile::Open(path.string(), "", why);
+    rlimit limit{fs::file_size(path) + 10, RLIM_INFINITY}, before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    if (!record || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(3);
+    const bool kept = record->Append(std::string(40, 'x') + "\n", why);
+    ::setrlimit(RLIMIT_FSIZE, &before);  // the report is a file too
+    std::fprintf(stderr, "[%d %s]", kept, why.c_str());
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(append(), ::testing::ExitedWithCode(0), "^\\[0 .*r\\.jsonl: File too large\\]$");
+  EXPECT_EQ(Record(), "{\"done\":1}\n");
 }
 
 }  // namespace

@@ -107,9 +107,7 @@ RecordFile::~RecordFile() {
 
 bool RecordFile::Append(const std::string& line, std::string& why) {
   const std::lock_guard lock(mutex_);
-  if (std::fwrite(line.data(), 1, line.size(), file_) == line.size() && SyncOutputFile(file_)) {
-    return true;
-  }
+  if (AppendWhole(file_, line)) return true;
   why = path_ + ": " + std::strerror(errno);
   return false;
 }
