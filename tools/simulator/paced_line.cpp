@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 #include "serial/protocol.h"
 #include "simulator/device_faults.h"
@@ -27,6 +28,13 @@ constexpr std::chrono::microseconds kSetUpCheckInterval{100};
 // An open wakes the thread by the flush the port makes; a program that sets the line up
 // without flushing is looked for this often.
 constexpr std::chrono::milliseconds kUnflushedOpenCheckInterval{20};
+// A greeting waits a moment before it goes, and a hang-up or a later open in that time takes
+// its place, so that each open gets one greeting. A flush may belong to a close (a device
+// server flushes, then hangs up); an open seen without a flush may not be set up yet (a device
+// server opens the line, then applies its client's settings and purge, whose flush is a second
+// open).
+constexpr std::chrono::milliseconds kFlushedGreetingDelay{10};
+constexpr std::chrono::milliseconds kUnflushedGreetingDelay{50};
 // A line that takes no more bytes (nobody reads the other side) is tried again this often.
 constexpr std::chrono::milliseconds kBlockedRetryInterval{1};
 
@@ -114,6 +122,7 @@ void PacedLine::ReadFromProgram(TimePoint now) {
       if ((chunk[0] & TIOCPKT_FLUSHREAD) != 0) {
         EndSession();
         open_pending_ = true;
+        flushed_open_ = true;
       }
       continue;
     }
@@ -153,6 +162,7 @@ void PacedLine::WatchLine(TimePoint now) {
   if ((line.revents & POLLHUP) != 0) {
     EndSession();
     open_pending_ = false;
+    flushed_open_ = false;  // the flush of the last close, not of the next open
     was_at_loader_speed_ = false;
     return;
   }
@@ -170,7 +180,9 @@ void PacedLine::StartSession(TimePoint now) {
   session_ = true;
   open_pending_ = false;
   const std::vector<std::uint8_t> greeting = protocol_.StartSession();
-  if (!next_board_at_) Send(greeting, now);
+  const TimePoint greet_at =
+      now + (std::exchange(flushed_open_, false) ? kFlushedGreetingDelay : kUnflushedGreetingDelay);
+  if (!next_board_at_) Send(greeting, greet_at);
 }
 
 // A board that comes while no one has the port open greets the next session instead.

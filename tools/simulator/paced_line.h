@@ -69,6 +69,7 @@ class PacedLine {
 
   bool session_ = false;       // the program has the port open and set up
   bool open_pending_ = false;  // a new open was seen; its session begins once the line is set up
+  bool flushed_open_ = false;  // the open was seen by its flush, which ends the program's set-up
   bool was_at_loader_speed_ = false;
   bool output_blocked_ = false;
   bool hung_up_ = false;
