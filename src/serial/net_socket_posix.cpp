@@ -9,25 +9,10 @@
 #include <utility>
 
 #include "serial/net_socket.h"
+#include "serial/time_limit_posix.h"
 
 namespace kelvo {
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
-
-bool AwaitEvents(int fd, short events, NetSocket::TimePoint deadline) {
-  for (;;) {
-    const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero()) return false;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1000000000),
-                           static_cast<long>(ns % 1000000000)};
-    pollfd poll_fd{fd, events, 0};
-    const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready != 0;
-  }
-}
 
 ConnectFailure FailureFromErrno(int error) {
   switch (error) {
@@ -44,7 +29,7 @@ ConnectFailure FailureFromErrno(int error) {
 int ConnectWithin(int fd, const addrinfo& address, NetSocket::TimePoint deadline) {
   if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) return 0;
   if (errno != EINPROGRESS) return errno;
-  if (!AwaitEvents(fd, POLLOUT, deadline)) return ETIMEDOUT;
+  if (WaitReady(fd, POLLOUT, deadline) == Readiness::kTimedOut) return ETIMEDOUT;
   int error = 0;
   socklen_t size = sizeof error;
   ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
@@ -110,8 +95,9 @@ std::ptrdiff_t NetSocket::Receive(std::span<std::uint8_t> buffer) {
 }
 
 bool NetSocket::Wait(Direction direction, TimePoint deadline) {
-  return AwaitEvents(static_cast<int>(handle_), direction == Direction::kIn ? POLLIN : POLLOUT,
-                     deadline);
+  // A hang-up or an error counts as ready: the next call on the socket reports it.
+  return WaitReady(static_cast<int>(handle_), direction == Direction::kIn ? POLLIN : POLLOUT,
+                   deadline) != Readiness::kTimedOut;
 }
 
 }  // namespace kelvo

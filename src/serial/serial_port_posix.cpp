@@ -19,6 +19,7 @@
 #include "serial/port_holder_posix.h"
 #include "serial/protocol.h"
 #include "serial/serial_port.h"
+#include "serial/time_limit_posix.h"
 
 namespace kelvo {
 
@@ -63,27 +64,6 @@ PortError ErrorFromErrno(int error) {
       return PortError::kNoUart;
     default:
       return PortError::kOther;
-  }
-}
-
-enum class Readiness { kReady, kTimedOut, kGone };
-
-// Waits for the descriptor to become ready for events or for the deadline.
-Readiness WaitReady(int fd, short events, SteadyClock::time_point deadline) {
-  for (;;) {
-    const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero()) return Readiness::kTimedOut;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1000000000),
-                           static_cast<long>(ns % 1000000000)};
-    pollfd poll_fd{fd, events, 0};
-    const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      return Readiness::kGone;
-    }
-    if (ready == 0) return Readiness::kTimedOut;
-    return (poll_fd.revents & events) != 0 ? Readiness::kReady : Readiness::kGone;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "serial/time_limit_posix.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -50,6 +51,22 @@ int CallBefore(std::chrono::steady_clock::time_point deadline, const std::functi
   ::timer_delete(timer);
   errno = error;
   return result;
+}
+
+Readiness WaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return Readiness::kTimedOut;
+    const timespec timeout = Timespec(left);
+    pollfd poll_fd{fd, events, 0};
+    const int ready = ::ppoll(&poll_fd, 1, &timeout, nullptr);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (poll_fd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      return Readiness::kGone;
+    }
+    if (ready == 0) return Readiness::kTimedOut;
+    return (poll_fd.revents & events) != 0 ? Readiness::kReady : Readiness::kGone;
+  }
 }
 
 }  // namespace kelvo
