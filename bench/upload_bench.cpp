@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "doubles/fast_ticker.h"
+#include "doubles/line_doubles.h"
 #include "serial/protocol.h"
 #include "serial/ticker.h"
 #include "simulator/zarq_simulator.h"
-#include "support/fast_ticker.h"
-#include "support/line_doubles.h"
 #include "transfer/form_model.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"

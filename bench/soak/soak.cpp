@@ -13,8 +13,8 @@
 #include <map>
 #include <optional>
 
+#include "doubles/temp_folder.h"
 #include "soak_run.h"
-#include "support/temp_folder.h"
 
 namespace kelvo::soak {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "doubles/fast_ticker.h"
+#include "doubles/watched_form.h"
 #include "simulator/zarq_simulator.h"
-#include "support/fast_ticker.h"
-#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 #include "transfer/shared_state.h"
 

@@ -3,9 +3,9 @@
 #include <optional>
 #include <regex>
 
+#include "doubles/temp_folder.h"
 #include "serial/protocol.h"
 #include "soak_run.h"
-#include "support/temp_folder.h"
 
 namespace kelvo::soak {
 namespace {

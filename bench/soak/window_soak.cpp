@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "doubles/temp_folder.h"
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
-#include "support/temp_folder.h"
 #include "window/qt/about_dialog.h"
 #include "window/qt/loader_app.h"
 #include "window/qt/main_dialog.h"

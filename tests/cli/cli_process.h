@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/temp_folder.h"
+#include "doubles/temp_folder.h"
 
 extern char** environ;
 

@@ -18,12 +18,12 @@
 #include <utility>
 
 #include "cli_process.h"
+#include "doubles/temp_folder.h"
 #include "image/printf_text.h"
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
 #include "support/record_files.h"
-#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {

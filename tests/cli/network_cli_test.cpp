@@ -14,9 +14,9 @@
 #include <functional>
 #include <thread>
 
+#include "doubles/temp_folder.h"
 #include "image/printf_text.h"
 #include "simulator/zarq_simulator.h"
-#include "support/temp_folder.h"
 
 extern char** environ;
 

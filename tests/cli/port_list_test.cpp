@@ -2,8 +2,8 @@
 
 #include <fstream>
 
+#include "doubles/temp_folder.h"
 #include "port_list_posix.h"
-#include "support/temp_folder.h"
 
 namespace kelvo::cli {
 namespace {

@@ -16,9 +16,9 @@
 
 #include "cli_process.h"
 #include "device_record.h"
+#include "doubles/temp_folder.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
-#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "doubles/temp_folder.h"
 #include "image/image_file.h"
 #include "support/record_files.h"
-#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <future>
 
+#include "doubles/fast_ticker.h"
 #include "serial/ticker.h"
-#include "support/fast_ticker.h"
 
 namespace kelvo {
 namespace {

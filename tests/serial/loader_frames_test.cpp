@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "doubles/fast_ticker.h"
+#include "doubles/watched_form.h"
 #include "serial/waits.h"
 #include "simulator/pseudo_terminal.h"
-#include "support/fast_ticker.h"
-#include "support/watched_form.h"
 #include "transfer/shared_state.h"
 
 namespace kelvo {

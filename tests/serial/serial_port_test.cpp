@@ -21,13 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "doubles/line_doubles.h"
+#include "doubles/temp_folder.h"
 #include "serial/port_holder_posix.h"
 #include "serial/protocol.h"
 #include "serial/time_limit_posix.h"
 #include "simulator/pseudo_terminal.h"
-#include "support/line_doubles.h"
 #include "support/ordinary_user.h"
-#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {

@@ -11,9 +11,9 @@
 #include <optional>
 #include <tuple>
 
+#include "doubles/temp_folder.h"
 #include "settings/replace_file.h"
 #include "support/ordinary_user.h"
-#include "support/temp_folder.h"
 #include "transfer/form_model.h"
 
 namespace kelvo {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "doubles/fast_ticker.h"
+#include "doubles/watched_form.h"
 #include "image/printf_text.h"
 #include "serial/protocol.h"
 #include "simulator/zarq_simulator.h"
-#include "support/fast_ticker.h"
-#include "support/watched_form.h"
 #include "transfer/run_transfer.h"
 
 namespace kelvo::testing {

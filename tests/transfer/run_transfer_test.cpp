@@ -6,8 +6,8 @@
 
 #include <fstream>
 
+#include "doubles/temp_folder.h"
 #include "simulator/pseudo_terminal.h"
-#include "support/temp_folder.h"
 #include "support/transfer_run.h"
 
 namespace kelvo {

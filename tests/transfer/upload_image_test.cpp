@@ -8,9 +8,9 @@
 #include <numeric>
 #include <optional>
 
-#include "support/line_doubles.h"
+#include "doubles/line_doubles.h"
+#include "doubles/temp_folder.h"
 #include "support/record_files.h"
-#include "support/temp_folder.h"
 #include "support/transfer_run.h"
 
 namespace kelvo {

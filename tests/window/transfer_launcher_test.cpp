@@ -5,7 +5,7 @@
 #include <atomic>
 #include <latch>
 
-#include "support/watched_form.h"
+#include "doubles/watched_form.h"
 
 namespace kelvo {
 namespace {

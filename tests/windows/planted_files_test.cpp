@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "doubles/temp_folder.h"
 #include "image/output_file.h"
 #include "settings/replace_file.h"
-#include "support/temp_folder.h"
 
 namespace kelvo {
 namespace {

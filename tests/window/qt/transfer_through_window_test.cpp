@@ -1,9 +1,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "doubles/fast_ticker.h"
 #include "serial/serial_port.h"
 #include "simulator/zarq_simulator.h"
-#include "support/fast_ticker.h"
 #include "window/qt/loader_app.h"
 #include "window_test_support.h"
 

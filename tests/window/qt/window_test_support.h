@@ -14,7 +14,7 @@
 #include <chrono>
 #include <functional>
 
-#include "support/temp_folder.h"
+#include "doubles/temp_folder.h"
 #include "window/qt/about_dialog.h"
 #include "window/qt/log_pane.h"
 #include "window/qt/main_dialog.h"

@@ -1,4 +1,4 @@
-#include "support/line_doubles.h"
+#include "doubles/line_doubles.h"
 
 #include <unistd.h>
 
