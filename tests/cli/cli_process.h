@@ -1,6 +1,7 @@
 #pragma once
 
-// kelvo-cli run as a separate process, for the tests that run it as an operator does.
+// kelvo-cli (or a program the tests put beside it) run as a separate process, as an operator
+// does.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -27,12 +29,13 @@ namespace kelvo {
 namespace fs = std::filesystem;
 using testing::FileContents;
 
-// kelvo-cli in the test's folder, its output to files there, its errors to stderr_fd if given.
+// The program in the test's folder, its output to files there, its errors to stderr_fd if given.
 class CliProcess {
  public:
-  CliProcess(std::vector<std::string> args, const fs::path& folder, int stderr_fd = -1)
+  CliProcess(std::vector<std::string> args, const fs::path& folder, int stderr_fd = -1,
+             const char* program = KELVO_CLI_PATH)
       : stdout_path_(folder / "stdout.txt"), stderr_path_(folder / "stderr.txt") {
-    std::vector<char*> argv = {const_cast<char*>(KELVO_CLI_PATH)};
+    std::vector<char*> argv = {const_cast<char*>(program)};
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
@@ -45,7 +48,7 @@ class CliProcess {
     } else {
       posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_path_.c_str(), kFlags, 0644);
     }
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~CliProcess() {
@@ -85,5 +88,11 @@ class CliProcess {
   pid_t pid_ = -1;
   fs::path stdout_path_, stderr_path_;
 };
+
+// How many times pattern matches in text.
+inline std::ptrdiff_t Count(const std::string& text, const std::string& pattern) {
+  const std::regex regex(pattern);
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), regex), {});
+}
 
 }  // namespace kelvo

@@ -1,6 +1,7 @@
 // kelvo-cli as an operator runs it: a separate process on a pseudo-terminal, with the device
 // simulated by the test. These run at the real clock's speed, so each is kept short.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <termios.h>
@@ -10,12 +11,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
-#include <utility>
 
 #include "cli_process.h"
 #include "doubles/temp_folder.h"
@@ -28,9 +27,8 @@
 namespace kelvo {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using testing::FileContents;
+using ::testing::HasSubstr;
 
 std::string WithoutTimes(const std::string& log) {
   return std::regex_replace(
@@ -78,9 +76,8 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceShowProgressTraceTheirLinesAndEndInATable)
   ::close(errors);
   ASSERT_EQ(cli.Wait(), 1);
   const Bytes shown = terminal.ReadAvailable(std::chrono::milliseconds(0));
-  EXPECT_NE(std::string(shown.begin(), shown.end())
-                .find("] 100%  block 5 / 5  errors 0  address 2020  sum "),
-            std::string::npos);
+  EXPECT_THAT(std::string(shown.begin(), shown.end()),
+              HasSubstr("] 100%  block 5 / 5  errors 0  address 2020  sum "));
 
   std::map<std::string, std::string> logs;  // each port's lines, without its name
   std::istringstream out(WithoutTimes(cli.Stdout()));
@@ -167,10 +164,8 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
     EXPECT_EQ(cli.Wait(), 130);
     const std::string out = cli.Stdout();
     // The line end is looked at, not taken: two such lines may follow each other.
-    for (const char* pattern : {"\n\\S+: +Closing Port(?=\n)", "\n\\S+ +halted "}) {
-      const std::regex line(pattern);
-      EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), line), {}), 3) << out;
-    }
+    for (const char* pattern : {"\n\\S+: +Closing Port(?=\n)", "\n\\S+ +halted "})
+      EXPECT_EQ(Count(out, pattern), 3) << out;
   }
 }
 
@@ -288,6 +283,8 @@ INSTANTIATE_TEST_SUITE_P(
         Usage("TraceThroughALink", "--trace link --port PORT app.bin", "link is a link"),
         Usage("TraceToADevice", "--trace PORT --port PORT app.bin", "is not a regular file"),
         Usage("NoFile", "--port PORT", "FILE is required"),
+        Usage("RepeatAScript", "--repeat --port USB0 load.scr",
+              "--repeat: loads images, not a script"),
         Usage("InstantWithoutSimulate", "--instant app.bin", "--simulate"),
         // Whole numbers only, or the form would read "abc" as 0 and "-5" as 65531.
         Usage("DelayFraction", "--delay 1.5 --port PORT app.bin", "--delay: takes"),
