@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "doubles/temp_folder.h"
+#include "support/record_files.h"
 
 extern char** environ;
 
@@ -87,6 +88,31 @@ class CliProcess {
  private:
   pid_t pid_ = -1;
   fs::path stdout_path_, stderr_path_;
+};
+
+inline const std::string kLongSend =  // 29 bytes, one more than a SEND line takes
+    "SEND 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01";
+
+// A folder of the test's own holding what kelvo-cli is given: app.bin (two data blocks, two blank
+// ones, and a final part of 40 bytes), the same as S-records, and two scripts.
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    std::string image;
+    for (int i = 0; i < 256; ++i) image += static_cast<char>(i * 7 + 1);
+    image += std::string(256, '\xFF');
+    for (int i = 0; i < 40; ++i) image += static_cast<char>(i);
+    Write("app.bin", image);
+    Write("app.s19", testing::SRecordsOf(std::vector<std::uint8_t>(image.begin(), image.end())));
+    Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
+    Write("long.scr", kLongSend + "\nSEND 04");
+  }
+  void Write(const std::string& name, const std::string& contents) const {
+    std::ofstream(directory_ / name, std::ios::binary) << contents;
+  }
+
+  testing::TempFolder folder_{"kelvo-cli"};
+  fs::path directory_ = folder_.Path();
 };
 
 // How many times pattern matches in text.

@@ -22,7 +22,6 @@
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
-#include "support/record_files.h"
 
 namespace kelvo {
 namespace {
@@ -39,29 +38,6 @@ std::string SettingsFile(const Settings& settings) {
   return {bytes.begin(), bytes.end()};
 }
 const std::string kClosed = "Closing Port\nTime: T\nElapsed: T\n";
-const std::string kLongSend =  // 29 bytes, one more than a SEND line takes
-    "SEND 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01 01";
-
-class CliTest : public ::testing::Test {
- protected:
-  CliTest() {
-    // Two data blocks, two blank ones, and a final part of 40 bytes.
-    std::string image;
-    for (int i = 0; i < 256; ++i) image += static_cast<char>(i * 7 + 1);
-    image += std::string(256, '\xFF');
-    for (int i = 0; i < 40; ++i) image += static_cast<char>(i);
-    Write("app.bin", image);
-    Write("app.s19", testing::SRecordsOf(Bytes(image.begin(), image.end())));
-    Write("load.scr", "\"Setting the address\nSEND 05 41 BE 00 20\nSEND 04\n");
-    Write("long.scr", kLongSend + "\nSEND 04");
-  }
-  void Write(const std::string& name, const std::string& contents) const {
-    std::ofstream(directory_ / name, std::ios::binary) << contents;
-  }
-
-  testing::TempFolder folder_{"kelvo-cli"};
-  fs::path directory_ = folder_.Path();
-};
 
 // Several ports at once, with the progress rows on a terminal: a device that fails stops none
 // of the others, each port's log lines come whole and named, each port's trace holds every byte

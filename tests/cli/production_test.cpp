@@ -9,7 +9,6 @@
 #include <chrono>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,35 +24,24 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Three blocks, the last one short, and their SHA-256 as sha256sum gives it.
-const Bytes kImage = [] {
-  Bytes image(300);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  return image;
-}();
-constexpr char kImageSha256[] = "b1b36f51f514d11c6cd3a9656327f180209d503961ff0616db46cf88921deb28";
+// The SHA-256 of app.bin, as sha256sum gives it.
+constexpr char kImageSha256[] = "f011b6e354f57be43d50b74e2c3c1207e726aa5db4d220500270edd4761b2794";
 
-class Production : public ::testing::Test {
+class Production : public CliTest {
  protected:
-  Production() { std::ofstream(folder_ / "app.bin", std::ios::binary) << Image(); }
-
-  static std::string Image() { return {kImage.begin(), kImage.end()}; }
-  std::string Record() const { return FileContents(folder_ / "r.jsonl"); }
+  std::string Record() const { return FileContents(directory_ / "r.jsonl"); }
 
   // A complete board's line, exactly; only the time and the seconds may vary.
   std::string CompleteLine(const std::string& port) const {
-    CliProcess version({"--version"}, folder_);
+    CliProcess version({"--version"}, directory_);
     version.Wait();
     const std::string number = version.Stdout().substr(std::string("kelvo-cli ").size());
     return R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","port":")" + port +
-           R"(","file":"app\.bin","size":300,"sha256":")" + kImageSha256 +
-           R"(","outcome":"complete","blocks":3,"errors":0,"seconds":\d+\.\d{3},)"
+           R"(","file":"app\.bin","size":552,"sha256":")" + kImageSha256 +
+           R"(","outcome":"complete","blocks":5,"errors":0,"seconds":\d+\.\d{3},)"
            R"("version":")" +
            number.substr(0, number.find('\n')) + R"("\}\n)";
   }
-
-  testing::TempFolder temp_{"kelvo-production"};
-  fs::path folder_ = temp_.Path();
 };
 
 // --count 3: three boards loaded, each new board erased and then holding the image, each with
@@ -66,7 +54,7 @@ TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
     ZarqSimulator line({.next_board_ms = 300});
     CliProcess cli(
         {"--port", line.PortPath(), "--repeat", "--count", "3", "--record", "r.jsonl", "app.bin"},
-        folder_);
+        directory_);
     ASSERT_EQ(cli.Wait(), 0) << cli.Stderr();
     const std::string log = cli.Stdout();
     EXPECT_EQ(Count(log, "Waiting for Initial NAK . . . NAK detected\n"), 3) << log;
@@ -75,7 +63,8 @@ TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
     EXPECT_TRUE(std::regex_match(Record(), std::regex(complete))) << Record();
 
     Bytes board(ZarqSimulator::kMemoryBytes, 0xFF);
-    std::copy(kImage.begin(), kImage.end(), board.begin() + 0x20000);
+    const std::string image = FileContents(directory_ / "app.bin");
+    std::copy(image.begin(), image.end(), board.begin() + 0x20000);
     std::vector<Bytes> boards;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (boards.size() < 3 && std::chrono::steady_clock::now() < deadline) {
@@ -90,7 +79,7 @@ TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
   PseudoTerminal terminal;
   const int rows = ::open(terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY);
   CliProcess cli({"--port", slow_line.PortPath(), "--repeat", "--record", "r.jsonl", "app.bin"},
-                 folder_, rows);
+                 directory_, rows);
   ::close(rows);
   std::string shown;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -129,7 +118,7 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
 // A line that does not fit (a file size limit stands for a full disk) is refused and leaves the
 // record as it was, so that the next device's line does not follow half a line.
 TEST_F(Production, ALineThatDoesNotFitLeavesNoPartOfIt) {
-  const fs::path path = folder_ / "r.jsonl";
+  const fs::path path = directory_ / "r.jsonl";
   std::ofstream(path) << "{\"done\":1}\n";
   const auto append = [&] {
     ::signal(SIGXFSZ, SIG_IGN);

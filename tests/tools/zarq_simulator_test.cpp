@@ -63,12 +63,6 @@ Bytes Damaged(Bytes frame, std::size_t at) {
   return frame;
 }
 
-Bytes MemoryAt(const ZarqSimulator& simulator, std::size_t offset, std::size_t size = kBlockSize) {
-  const Bytes memory = simulator.Memory();
-  const auto first = memory.begin() + static_cast<std::ptrdiff_t>(offset);
-  return Bytes(first, first + static_cast<std::ptrdiff_t>(size));
-}
-
 SerialPort OpenAfterHandshake(const ZarqSimulator& simulator) {
   SerialPort port = OpenLoaderPort(simulator.PortPath());
   EXPECT_EQ(Exchange(port, {}, 1), Bytes{kNak});
@@ -84,10 +78,10 @@ TEST(ZarqSimulator, StoresWhereAddressedErasesWholeRegionsAndRefusesDamagedFrame
       EXPECT_EQ(Answer(port, frame), kAck);
     // The whole region goes, and nothing of the next.
     EXPECT_EQ(Answer(port, Command(EraseCommand, 0x3000)), kAck);
-    Bytes memory(0x50000 + kBlockSize, 5);
-    std::fill_n(memory.begin(), 0x50000, 0xFF);
-    EXPECT_EQ(MemoryAt(simulator, 0, memory.size()), memory);
   }
+  Bytes memory(ZarqSimulator::kMemoryBytes, 0xFF);
+  std::fill_n(memory.begin() + 0x50000, kBlockSize, 5);
+  EXPECT_EQ(simulator.Memory(), memory);
   // Each new session, however quickly the port is reopened, announces itself once.
   for (int open = 0; open < 5; ++open) OpenAfterHandshake(simulator);
   // Damaged and unknown frames are refused and change nothing: the session still loads at 0x2000.
@@ -95,9 +89,10 @@ TEST(ZarqSimulator, StoresWhereAddressedErasesWholeRegionsAndRefusesDamagedFrame
   for (const Bytes& frame : {Damaged(Packet(1), 2), Damaged(Packet(1), kDataPacketSize - 1),
                              Damaged(Command(SetAddressCommand, 0x3000), 2), Command(0x42, 0x3000)})
     EXPECT_EQ(Answer(port, frame), kNak) << int{frame[1]};
-  EXPECT_EQ(MemoryAt(simulator, 0x00000, 0x50000), Bytes(0x50000, 0xFF));
+  EXPECT_EQ(simulator.Memory(), memory);
   EXPECT_EQ(Answer(port, Packet(3)), kAck);
-  EXPECT_EQ(MemoryAt(simulator, 0x20000), Bytes(kBlockSize, 3));
+  std::fill_n(memory.begin() + 0x20000, kBlockSize, 3);
+  EXPECT_EQ(simulator.Memory(), memory);
 }
 
 // Stands for Wine's port and ser2net's on a pseudo-terminal: both set 9600 baud without flushing
