@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -114,11 +113,5 @@ class CliTest : public ::testing::Test {
   testing::TempFolder folder_{"kelvo-cli"};
   fs::path directory_ = folder_.Path();
 };
-
-// How many times pattern matches in text.
-inline std::ptrdiff_t Count(const std::string& text, const std::string& pattern) {
-  const std::regex regex(pattern);
-  return std::distance(std::sregex_iterator(text.begin(), text.end(), regex), {});
-}
 
 }  // namespace kelvo

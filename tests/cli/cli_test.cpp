@@ -140,8 +140,10 @@ TEST_F(CliTest, CtrlCHaltsEveryPort) {
     EXPECT_EQ(cli.Wait(), 130);
     const std::string out = cli.Stdout();
     // The line end is looked at, not taken: two such lines may follow each other.
-    for (const char* pattern : {"\n\\S+: +Closing Port(?=\n)", "\n\\S+ +halted "})
-      EXPECT_EQ(Count(out, pattern), 3) << out;
+    for (const char* pattern : {"\n\\S+: +Closing Port(?=\n)", "\n\\S+ +halted "}) {
+      const std::regex line(pattern);
+      EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), line), {}), 3) << out;
+    }
   }
 }
 

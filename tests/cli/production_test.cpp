@@ -45,9 +45,8 @@ class Production : public CliTest {
 };
 
 // --count 3: three boards loaded, each new board erased and then holding the image, each with
-// its line in the record, and no line per unanswered handshake. Then another run on a line
-// whose next board is long in coming: its row says it waits, and Ctrl-C ends the wait with
-// 130 and no line for a board that never came.
+// its line in the record. Then another run on a line whose next board is long in coming: its
+// row says it waits, and Ctrl-C ends the wait with 130 and no line for a board that never came.
 TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
   std::string complete;  // the record's lines so far
   {
@@ -56,9 +55,6 @@ TEST_F(Production, BoardsAreLoadedAndRecordedUntilTheCountOrCtrlC) {
         {"--port", line.PortPath(), "--repeat", "--count", "3", "--record", "r.jsonl", "app.bin"},
         directory_);
     ASSERT_EQ(cli.Wait(), 0) << cli.Stderr();
-    const std::string log = cli.Stdout();
-    EXPECT_EQ(Count(log, "Waiting for Initial NAK . . . NAK detected\n"), 3) << log;
-    EXPECT_EQ(Count(log, "Waiting for Initial NAK"), 3) << log;
     complete = "(" + CompleteLine(line.PortPath()) + "){3}";
     EXPECT_TRUE(std::regex_match(Record(), std::regex(complete))) << Record();
 
