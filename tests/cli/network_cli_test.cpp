@@ -62,9 +62,6 @@ class NetworkCli : public ::testing::TestWithParam<const char*> {
   CliProcess Cli(const std::string& file) {
     return CliProcess({"--timeout", "30", "--port", name_, file}, folder_);
   }
-  void Write(const std::string& name, const Bytes& bytes) const {
-    std::ofstream(folder_ / name) << std::string(bytes.begin(), bytes.end());
-  }
 
   testing::TempFolder folder{"kelvo-network"};
   fs::path folder_ = folder.Path();
@@ -77,16 +74,12 @@ class NetworkCli : public ::testing::TestWithParam<const char*> {
 // Telnet's other trap, and two gaps of blank blocks; a script whose bursts hold 0xFF; and an
 // upload that loses the port when the server stops.
 TEST_P(NetworkCli, CarriesAnUploadAndAScriptIntactAndFailsOnARefusedOrLostConnection) {
-  Bytes image;
-  for (int block = 0; block < 9; ++block) {
-    for (int i = 0; i < 128; ++i) {
-      const bool blank = block == 2 || block == 5 || block == 6;
-      image.push_back(blank || i % 3 == 0 ? 0xFF : i % 3 == 1 ? 0x0D : 0x00);
-    }
-  }
-  image.resize(image.size() - 50);
-  Write("app.bin", image);
-  Write("long.bin", Bytes(128 * 400, 0x5A));
+  const std::uint8_t pattern[] = {0xFF, 0x0D, 0x00};
+  Bytes image(9 * 128 - 50, 0xFF);  // blocks 2, 5 and 6 blank
+  for (std::size_t i = 0; i < image.size(); ++i)
+    if (i / 128 != 2 && i / 128 != 5 && i / 128 != 6) image[i] = pattern[i % 128 % 3];
+  testing::WriteFileBytes(folder_ / "app.bin", image);
+  testing::WriteFileBytes(folder_ / "long.bin", Bytes(128 * 400, 0x5A));
   std::ofstream(folder_ / "load.scr") << "SEND FF FF\nSEND 04\n";
   CliProcess refused = Cli("app.bin");
   EXPECT_EQ(refused.Wait(), 1);
