@@ -244,7 +244,7 @@ TEST_F(MainDialogTest, BrowseOpensOnFileEditsFileAndPutsTheChosenFileThereWithou
 }
 
 // Installed, the program is in bin/ and the help in share/kelvo/ beside it.
-TEST_F(MainDialogTest, EnterOnHelpOrF1OpensTheCurrentFoldersHelpFileElseTheInstalledOne) {
+TEST_F(MainDialogTest, HelpOrF1OpensTheHelpFileHereElseTheInstalledOneAndTheContextMenuTheAbout) {
   OpenedUrls opened;
   const auto help_then_f1 = [&] {
     Find<QPushButton>(dialog_, "HelpButton")->setFocus();
@@ -261,10 +261,8 @@ TEST_F(MainDialogTest, EnterOnHelpOrF1OpensTheCurrentFoldersHelpFileElseTheInsta
   const QUrl here = QUrl::fromLocalFile(FilePath("KelvoHelp.rtf"));
   EXPECT_EQ(opened.urls, QList<QUrl>({installed, installed, here, here}));
   EXPECT_TRUE(dialog_.isVisible());
-}
 
-// Enter and Esc in the About box are Qt's own; OK closes it here.
-TEST_F(MainDialogTest, TheFormsContextMenuOffersTheAboutBox) {
+  // Enter and Esc in the About box are Qt's own; OK closes it here.
   const std::tuple<const char*, Qt::Key, Qt::KeyboardModifiers> ways_to_open[] = {
       {"right click", Qt::Key_unknown, {}},
       {"Shift+F10", Qt::Key_F10, Qt::ShiftModifier},
