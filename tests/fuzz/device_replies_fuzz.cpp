@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <future>
 #include <mutex>
 
+#include "fuzz/fuzz_require.h"
 #include "serial/loader_frames.h"
 #include "serial/waits.h"
 #include "simulator/pseudo_terminal.h"
@@ -25,10 +25,6 @@ namespace kelvo {
 namespace {
 
 using testing::Bytes;
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 // The longest stretch without a look at HaltRequested: the last erase command, the address
 // command after a leading gap of blank blocks and the first block's response delay. A wait of
