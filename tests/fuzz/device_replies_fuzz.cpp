@@ -52,12 +52,12 @@ Bytes ImageFile(int shape) {
 }
 
 // The device: answers the program's frames and the clock's ticks with the input's chunks, and
-// keeps every burst that crosses the line, both ways, in order.
+// keeps every frame the program sends, in order, with the last byte of each read after it.
 class ScriptedDevice : public PortTap {
  public:
-  struct Burst {
-    bool sent;  // by the program
+  struct Frame {
     Bytes bytes;
+    Bytes read_ends;
   };
 
   ScriptedDevice(std::span<const std::uint8_t> data, SharedState& shared) : shared_(shared) {
@@ -87,8 +87,11 @@ class ScriptedDevice : public PortTap {
   }
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override {
     std::lock_guard lock(mutex_);
-    bursts.push_back({direction == Direction::kSent, Bytes(bytes.begin(), bytes.end())});
-    if (direction != Direction::kSent) return;
+    if (direction != Direction::kSent) {
+      if (!frames.empty()) frames.back().read_ends.push_back(bytes.back());
+      return;
+    }
+    frames.push_back({Bytes(bytes.begin(), bytes.end()), {}});
     // What the port says it sent is what reached the device.
     const Bytes arrived = line_.ReadExactly(bytes.size(), std::chrono::seconds(1));
     Require(line_.IsOpen() &&
@@ -103,7 +106,7 @@ class ScriptedDevice : public PortTap {
       shared_.HaltRequested.store(1);
   }
   std::atomic<std::uint32_t> halted_at{kNotHalted};  // the clock's time when Halt was pressed
-  std::vector<Burst> bursts;                         // to be read once the upload has ended
+  std::vector<Frame> frames;                         // to be read once the upload has ended
 
  private:
   void OnEvent() {
@@ -139,7 +142,7 @@ class ScriptedDevice : public PortTap {
 
 // What README.md's Reliability table says of the frames and the closing lines; the image as the
 // upload pads it.
-void Check(const std::vector<ScriptedDevice::Burst>& bursts, const Bytes& image,
+void Check(const std::vector<ScriptedDevice::Frame>& frames, const Bytes& image,
            TransferOutcome outcome, const std::string& log) {
   const auto block = [&](std::size_t b) { return image.begin() + b * kBlockSize; };
   std::vector<std::size_t> to_send;  // the blocks that are not blank, by index
@@ -147,27 +150,20 @@ void Check(const std::vector<ScriptedDevice::Burst>& bursts, const Bytes& image,
     if (std::any_of(block(b), block(b + 1), [](std::uint8_t x) { return x != 0xFF; }))
       to_send.push_back(b);
   std::size_t next = 0, eots = 0;
-  for (std::size_t i = 0; i < bursts.size(); ++i) {
-    if (!bursts[i].sent) continue;
-    const Bytes& frame = bursts[i].bytes;
-    std::size_t j = i + 1;  // the next frame
-    while (j < bursts.size() && !bursts[j].sent) ++j;
-    const auto ack_in = [&](std::size_t read) {
-      return read > i && read < j && !bursts[read].bytes.empty() &&
-             bursts[read].bytes.back() == kAck;
-    };
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const auto& [frame, read_ends] = frames[i];
     Require(eots == 0 || (frame == Bytes{kEot} && eots == 1));
     if (frame.size() == kCommandFrameSize) {
       Require(frame[0] == kLeadIn && (frame[1] == SetAddressCommand || frame[1] == EraseCommand) &&
               frame[2] == 0xFF - frame[1]);
-      Require(j == bursts.size() || ack_in(j - 1));
+      Require(i + 1 == frames.size() || (!read_ends.empty() && read_ends.back() == kAck));
     } else if (frame.size() == kDataPacketSize) {
       Require(next < to_send.size());
       const std::size_t b = to_send[next];
       Require(frame[0] == kSoh && frame[1] == ((b + 1) & 0xFF) && frame[2] == 0xFF - frame[1] &&
               std::equal(block(b), block(b + 1), frame.begin() + 3) &&
               frame.back() == BlockChecksum(std::span(frame).subspan<3, kBlockSize>()));
-      if (ack_in(i + 1)) ++next;  // the reply is judged by the first read alone
+      if (!read_ends.empty() && read_ends[0] == kAck) ++next;  // judged by the first read alone
     } else {
       Require(frame == Bytes{kEot});
       ++eots;
@@ -230,6 +226,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ::close(file);
   require_halt_in_time();
   Require(outcome != TransferOutcome::kHalted || device.halted_at.load() != kNotHalted);
-  Check(device.bursts, image, outcome, form.Log());
+  Check(device.frames, image, outcome, form.Log());
   return 0;
 }
