@@ -36,13 +36,6 @@ void Fill(FormModel& form, std::string texts) {
   }
 }
 
-std::string TextsOf(FormModel& form) {
-  std::string texts;
-  for (const Control control : kKept)
-    texts.append(texts.empty() ? "" : "|").append(form.ReadText(control));
-  return texts;
-}
-
 class SettingsFile : public ::testing::Test {
  protected:
   SettingsFile() { fs::permissions(dir_, fs::perms::all); }  // only the file may stop a save
@@ -75,7 +68,10 @@ TEST_F(SettingsFile, WhatIsSavedLoadsBackAndAShortFileLoadsDefaultsForTheRest) {
     Fill(form_, "COM9|old.bin|0x1234|ZARQX|77");
     delay_ = 0x1234;
     LoadSettings(form_, delay_, path_);
-    EXPECT_EQ(TextsOf(form_), texts);
+    std::string shown;
+    for (const Control control : kKept)
+      shown.append(shown.empty() ? "" : "|").append(form_.ReadText(control));
+    EXPECT_EQ(shown, texts);
     EXPECT_EQ(delay_.load(), delay);
   }
 }
