@@ -12,10 +12,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
+#include <future>
 #include <mutex>
-#include <thread>
 
+#include "fuzz/fuzz_require.h"
 #include "serial/loader_frames.h"
 #include "serial/waits.h"
 #include "simulator/pseudo_terminal.h"
@@ -25,10 +25,6 @@ namespace kelvo {
 namespace {
 
 using testing::Bytes;
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 // The longest stretch without a look at HaltRequested: the last erase command, the address
 // command after a leading gap of blank blocks and the first block's response delay. A wait of
@@ -45,55 +41,36 @@ constexpr std::size_t kMostChunks = 48;
 constexpr std::size_t kMostFrames = 12;
 constexpr std::uint32_t kNotHalted = 0xFFFFFFFF;
 
-struct Chunk {
-  int trigger = 0;  // 0: the next event; 1 to 254: ticks after the chunk before; 255: hang up
-  Bytes bytes;
-};
-
-std::vector<Chunk> ReadChunks(std::span<const std::uint8_t> data) {
-  std::vector<Chunk> chunks;
-  for (std::size_t at = 0; at < data.size() && chunks.size() < kMostChunks;) {
-    Chunk chunk{data[at++], {}};
-    if (chunk.trigger != 255 && at < data.size()) {
-      const std::size_t length = std::min<std::size_t>(data[at], data.size() - at - 1);
-      chunk.bytes.assign(data.begin() + at + 1, data.begin() + at + 1 + length);
-      at += 1 + length;
-    }
-    chunks.push_back(chunk);
-  }
-  return chunks;
-}
-
-// Blank blocks are left out, so the shapes differ in where the gaps are; the last is one erase
-// region and two blocks more, blank but for those two. Kinds: 0 blank, 1 full, 2 40 bytes.
-std::vector<Bytes> ImageBlocks(int shape) {
-  const std::vector<int> kinds[] = {{1}, {1, 1, 1, 2}, {0, 1, 0, 0, 1, 1}, {}};
-  std::vector<int> kind = kinds[shape];
-  if (shape == 3) {
-    kind.assign(1026, 0);
-    kind[1024] = kind[1025] = 1;
-  }
-  std::vector<Bytes> blocks;
-  for (std::size_t b = 0; b < kind.size(); ++b) {
-    Bytes block(kBlockSize, 0xFF);
-    const std::size_t filled = kind[b] == 0 ? 0 : kind[b] == 1 ? kBlockSize : 40;
-    for (std::size_t i = 0; i < filled; ++i) block[i] = static_cast<std::uint8_t>(i * 7 + b);
-    blocks.push_back(block);
-  }
-  return blocks;
+// Blank blocks are left out, so the shapes differ in where the gaps are: the second ends in a
+// part block, which the upload pads with 0xFF; the last is one erase region and two blocks more.
+Bytes ImageFile(int shape) {
+  using testing::Blank, testing::Pattern;
+  return shape == 0   ? Pattern(kBlockSize)
+         : shape == 1 ? Pattern(3 * kBlockSize + 40)
+         : shape == 2 ? Blank(Blank(Pattern(6 * kBlockSize), 1, 1), 3, 4)
+                      : Blank(Pattern(1026 * kBlockSize), 1, 1024);
 }
 
 // The device: answers the program's frames and the clock's ticks with the input's chunks, and
-// keeps every burst that crosses the line, both ways, in order.
+// keeps every frame the program sends, in order, with the last byte of each read after it.
 class ScriptedDevice : public PortTap {
  public:
-  struct Burst {
-    bool sent;  // by the program
+  struct Frame {
     Bytes bytes;
+    Bytes read_ends;
   };
 
-  ScriptedDevice(std::vector<Chunk> chunks, SharedState& shared)
-      : chunks_(std::move(chunks)), shared_(shared) {}
+  ScriptedDevice(std::span<const std::uint8_t> data, SharedState& shared) : shared_(shared) {
+    for (std::size_t at = 0; at < data.size() && chunks_.size() < kMostChunks;) {
+      Chunk chunk{data[at++], {}};
+      if (chunk.trigger != 255 && at < data.size()) {
+        const std::size_t length = std::min<std::size_t>(data[at], data.size() - at - 1);
+        chunk.bytes.assign(data.begin() + at + 1, data.begin() + at + 1 + length);
+        at += 1 + length;
+      }
+      chunks_.push_back(chunk);
+    }
+  }
 
   const std::string& PortPath() const { return line_.SlavePath(); }
 
@@ -110,8 +87,11 @@ class ScriptedDevice : public PortTap {
   }
   void OnBytes(Direction direction, std::span<const std::uint8_t> bytes) override {
     std::lock_guard lock(mutex_);
-    bursts.push_back({direction == Direction::kSent, Bytes(bytes.begin(), bytes.end())});
-    if (direction != Direction::kSent) return;
+    if (direction != Direction::kSent) {
+      if (!frames.empty()) frames.back().read_ends.push_back(bytes.back());
+      return;
+    }
+    frames.push_back({Bytes(bytes.begin(), bytes.end()), {}});
     // What the port says it sent is what reached the device.
     const Bytes arrived = line_.ReadExactly(bytes.size(), std::chrono::seconds(1));
     Require(line_.IsOpen() &&
@@ -126,7 +106,7 @@ class ScriptedDevice : public PortTap {
       shared_.HaltRequested.store(1);
   }
   std::atomic<std::uint32_t> halted_at{kNotHalted};  // the clock's time when Halt was pressed
-  std::vector<Burst> bursts;                         // to be read once the upload has ended
+  std::vector<Frame> frames;                         // to be read once the upload has ended
 
  private:
   void OnEvent() {
@@ -147,45 +127,43 @@ class ScriptedDevice : public PortTap {
     ticks_ = 0;
   }
 
+  struct Chunk {
+    int trigger = 0;  // 0: the next event; 1 to 254: ticks after the chunk before; 255: hang up
+    Bytes bytes;
+  };
   std::mutex mutex_;
   PseudoTerminal line_;
-  const std::vector<Chunk> chunks_;
+  std::vector<Chunk> chunks_;
   std::size_t next_ = 0;
   int ticks_ = 0;
   std::size_t frames_ = 0;
   SharedState& shared_;
 };
 
-// What README.md's Reliability table says of the frames and the closing lines.
-void Check(const std::vector<ScriptedDevice::Burst>& bursts, const std::vector<Bytes>& blocks,
+// What README.md's Reliability table says of the frames and the closing lines; the image as the
+// upload pads it.
+void Check(const std::vector<ScriptedDevice::Frame>& frames, const Bytes& image,
            TransferOutcome outcome, const std::string& log) {
+  const auto block = [&](std::size_t b) { return image.begin() + b * kBlockSize; };
   std::vector<std::size_t> to_send;  // the blocks that are not blank, by index
-  for (std::size_t b = 0; b < blocks.size(); ++b)
-    if (std::any_of(blocks[b].begin(), blocks[b].end(), [](std::uint8_t x) { return x != 0xFF; }))
+  for (std::size_t b = 0; b < image.size() / kBlockSize; ++b)
+    if (std::any_of(block(b), block(b + 1), [](std::uint8_t x) { return x != 0xFF; }))
       to_send.push_back(b);
   std::size_t next = 0, eots = 0;
-  for (std::size_t i = 0; i < bursts.size(); ++i) {
-    if (!bursts[i].sent) continue;
-    const Bytes& frame = bursts[i].bytes;
-    Bytes reply;
-    std::size_t j = i + 1;
-    for (; j < bursts.size() && !bursts[j].sent; ++j)
-      reply.insert(reply.end(), bursts[j].bytes.begin(), bursts[j].bytes.end());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const auto& [frame, read_ends] = frames[i];
     Require(eots == 0 || (frame == Bytes{kEot} && eots == 1));
     if (frame.size() == kCommandFrameSize) {
       Require(frame[0] == kLeadIn && (frame[1] == SetAddressCommand || frame[1] == EraseCommand) &&
               frame[2] == 0xFF - frame[1]);
-      Require(j == bursts.size() || (!reply.empty() && reply.back() == kAck));
+      Require(i + 1 == frames.size() || (!read_ends.empty() && read_ends.back() == kAck));
     } else if (frame.size() == kDataPacketSize) {
       Require(next < to_send.size());
-      const Bytes& block = blocks[to_send[next]];
-      Require(frame[0] == kSoh && frame[1] == ((to_send[next] + 1) & 0xFF) &&
-              frame[2] == 0xFF - frame[1] &&
-              std::equal(block.begin(), block.end(), frame.begin() + 3) &&
-              frame.back() == BlockChecksum(std::span<const std::uint8_t, kBlockSize>(block)));
-      // The reply is judged by the first read alone.
-      const Bytes& first_read = j > i + 1 ? bursts[i + 1].bytes : Bytes{};
-      if (!first_read.empty() && first_read.back() == kAck) ++next;
+      const std::size_t b = to_send[next];
+      Require(frame[0] == kSoh && frame[1] == ((b + 1) & 0xFF) && frame[2] == 0xFF - frame[1] &&
+              std::equal(block(b), block(b + 1), frame.begin() + 3) &&
+              frame.back() == BlockChecksum(std::span(frame).subspan<3, kBlockSize>()));
+      if (!read_ends.empty() && read_ends[0] == kAck) ++next;  // judged by the first read alone
     } else {
       Require(frame == Bytes{kEot});
       ++eots;
@@ -195,10 +173,11 @@ void Check(const std::vector<ScriptedDevice::Burst>& bursts, const std::vector<B
   Require(eots == (complete ? 2 : 0) && (!complete || next == to_send.size()));
 
   Require(testing::WithTimesMasked(log).ends_with("Closing Port\r\nTime: T\r\nElapsed: T\r\n"));
-  Require(testing::Body(log).ends_with(testing::Text(
-              {{"Programming Complete",
-                std::to_string(blocks.size() - to_send.size()) + " Unused Blocks Skipped",
-                "Sending EOT"}})) == complete);
+  Require(
+      testing::Body(log).ends_with(testing::Text(
+          {{"Programming Complete",
+            std::to_string(image.size() / kBlockSize - to_send.size()) + " Unused Blocks Skipped",
+            "Sending EOT"}})) == complete);
 }
 
 }  // namespace
@@ -210,50 +189,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int shape = (data[0] >> 1) & 3;
   const std::uint32_t response_delay = ((data[0] >> 3) & 15) * 25u;
   const std::uint32_t halt_budget = (data[1] % 64 + 1) * 500u;
-  const std::vector<Bytes> blocks = ImageBlocks(shape);
-
-  // The file of the second shape ends in a part block, which the upload pads with 0xFF.
-  Bytes file;
-  for (const Bytes& block : blocks) file.insert(file.end(), block.begin(), block.end());
-  if (shape == 1) file.resize(file.size() - kBlockSize + 40);
-  const int image = ::memfd_create("image", MFD_CLOEXEC);
-  Require(::write(image, file.data(), file.size()) == static_cast<ssize_t>(file.size()));
+  Bytes image = ImageFile(shape);
+  const int file = ::memfd_create("image", MFD_CLOEXEC);
+  Require(::write(file, image.data(), image.size()) == static_cast<ssize_t>(image.size()));
+  image.resize((image.size() + kBlockSize - 1) / kBlockSize * kBlockSize, 0xFF);
   SharedState shared;
   testing::WatchedForm form;
-  ScriptedDevice device(ReadChunks({data + 2, size - 2}), shared);
+  ScriptedDevice device({data + 2, size - 2}, shared);
   // The device's session starts once the port is open and set up, which "Opened" follows.
   bool port_opened = false;
   form.watch = [&](Control, const std::string& text) {
     if (text == "Opened" && !std::exchange(port_opened, true)) device.OnOpen();
   };
   form.SetText(Control::PortCombo, device.PortPath());
-  form.SetText(Control::FileEdit, "/proc/self/fd/" + std::to_string(image));
+  form.SetText(Control::FileEdit, "/proc/self/fd/" + std::to_string(file));
   form.SetText(Control::DeviceTypeCombo, data[0] & 1 ? "ZARQX" : "ZARQ 40 - 580");
   form.SetText(Control::StartAddressCombo, data[0] & 0x80 ? "0x4000" : "0x2000");
   form.SetText(Control::ResponseDelayEdit, std::to_string(response_delay));
 
-  std::atomic<bool> done{false};
-  TransferOutcome outcome{};
-  std::thread worker([&] {
-    outcome = RunTransfer(TransferKind::kUploadImage, form, shared, {.tap = &device}).outcome;
-    done.store(true);
+  auto upload = std::async(std::launch::async, [&] {
+    return RunTransfer(TransferKind::kUploadImage, form, shared, {.tap = &device}).outcome;
   });
   const std::uint32_t bound = HaltHonouredWithin(response_delay);
   const auto require_halt_in_time = [&] {
     const std::uint32_t halted = device.halted_at.load();
     Require(halted == kNotHalted || shared.clock.TickCount() - halted <= bound);
   };
-  while (!done.load()) {
+  while (upload.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
     if (!shared.clock.AwaitSleeper(std::chrono::milliseconds(1))) continue;
     if (shared.clock.TickCount() >= halt_budget) device.PressHalt();
     require_halt_in_time();
     device.OnTick();
     shared.clock.Tick();
   }
-  worker.join();
-  ::close(image);
+  const TransferOutcome outcome = upload.get();
+  ::close(file);
   require_halt_in_time();
   Require(outcome != TransferOutcome::kHalted || device.halted_at.load() != kNotHalted);
-  Check(device.bursts, blocks, outcome, form.Log());
+  Check(device.frames, image, outcome, form.Log());
   return 0;
 }

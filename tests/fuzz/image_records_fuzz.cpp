@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "image/image_records.h"
+#include "image/printf_text.h"
 #include "serial/protocol.h"
 
 namespace {
@@ -52,9 +52,8 @@ std::string WithChecksums(std::string_view text, bool intel) {
     if (!bytes.empty()) {
       unsigned sum = 0;
       for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
-      char hex[3];
-      std::snprintf(hex, sizeof hex, "%02X", (intel ? 0x100 - sum % 0x100 : ~sum) & 0xFF);
-      line.replace(line.size() - 2, 2, hex);
+      line.replace(line.size() - 2, 2,
+                   kelvo::Printf("%02X", (intel ? 0x100 - sum % 0x100 : ~sum) & 0xFF));
     }
     fixed += line + "\n";
   }
@@ -91,15 +90,15 @@ void Check(std::string_view text, bool intel) {
   const kelvo::ImageResult read = intel ? kelvo::ReadIntelHex(text) : kelvo::ReadSRecords(text);
   if (!read.Ok()) {
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-    if (!read.image.empty() || read.line < 1 || read.line > lines) std::abort();
+    Require(read.image.empty() && read.line >= 1 && read.line <= lines);
     return;
   }
   const auto data = DataOf(text, intel);
-  if (data.empty() || data.begin()->first < kelvo::kImageStartByte) std::abort();
+  Require(!data.empty() && data.begin()->first >= kelvo::kImageStartByte);
   Bytes model(data.rbegin()->first - kelvo::kImageStartByte + 1, 0xFF);
-  if (model.size() > kelvo::kLargestImage) std::abort();
+  Require(model.size() <= kelvo::kLargestImage);
   for (const auto& [address, byte] : data) model[address - kelvo::kImageStartByte] = byte;
-  if (read.image != model) std::abort();
+  Require(read.image == model);
 }
 
 }  // namespace

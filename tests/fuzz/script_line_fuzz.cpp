@@ -11,16 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "image/hex_value.h"
 #include "transfer/script_line.h"
 
 namespace {
 
 using namespace kelvo;
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 // strtol itself, with its long narrowed to the 32 bits that script tokens saturate at.
 std::int32_t StrtolWith32BitLong(const std::string& text) {

@@ -4,18 +4,14 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_require.h"
 #include "image/input_file.h"
 #include "transfer/run_script.h"
 #include "transfer/script_line.h"
 
 namespace {
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
 
 // The line as the script's rules make it: the bytes up to the line feed that pass the filter.
 std::string Filtered(const std::uint8_t* begin, const std::uint8_t* end) {

@@ -1,22 +1,13 @@
 // libFuzzer target for the settings record decoder: any bytes at all may sit in KELVO.DAT.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "settings/settings_record.h"
 
-namespace {
-
-using kelvo::DecodeSettings;
-using kelvo::Settings;
-
-void Require(bool holds) {
-  if (!holds) std::abort();
-}
-
-}  // namespace
+using kelvo::DecodeSettings, kelvo::Settings;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> record(data, size);

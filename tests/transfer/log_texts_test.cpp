@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "transfer/form_model.h"
-#include "transfer/log_text.h"
 #include "transfer/response_delay.h"
 #include "transfer/run_transfer.h"
 #include "transfer/time_lines.h"
@@ -26,29 +25,15 @@ TEST(ResponseDelayFromText, ReadsLikeAtoiAndKeepsTheLow16Bits) {
   for (const auto& [text, delay] : cases) EXPECT_EQ(ResponseDelayFromText(text), delay) << text;
 }
 
-// After an append the caret stands at the start of the piece, after a line end at the end.
-TEST(LogText, AStepAndItsOutcomeShareOneLineAndTheCaretFollows) {
-  LogText log;
-  log.LogLine("old");
-  log.SetText("Starting");
-  log.LogNewLine();
-  EXPECT_EQ(log.Caret(), 10u);
-  log.LogAppend("Opening Port COM1 . . . ");
-  EXPECT_EQ(log.Caret(), 10u);
-  log.LogAppend("");
-  EXPECT_EQ(log.Caret(), 34u);
-  log.LogLine("Failed");
-  EXPECT_EQ(log.Text(), "Starting\r\nOpening Port COM1 . . . Failed\r\n");
-  EXPECT_EQ(log.Caret(), log.Text().size());
-}
-
 // The zero-padded minutes and seconds below an hour show in the transfer logs.
 TEST(TimeLines, ElapsedShowsHoursOnlyFromOneHourOn) {
   EXPECT_EQ(ElapsedLine(3725), "Elapsed: 1:02:05");
 }
 
-// Each change once, the log by what was added, and never what the operator typed.
-TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAdded) {
+// Each change once, the log by what was added, and never what the operator typed. A step and its
+// outcome share one line: after an append the caret stands at the start of the piece, after a
+// line end at the end.
+TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAddedWithItsCaret) {
   FormModel form;
   form.SetText(Control::BlockField, "1 / 3");
   form.SetText(Control::BlockField, "2 / 3");
@@ -62,12 +47,15 @@ TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAdded) {
   EXPECT_EQ(changes.log->added, "Starting\r\nOpening Port COM5 . . . ");
   EXPECT_EQ(changes.log->caret, 10u);
   EXPECT_FALSE(changes.log->restarted);
+  form.LogAppend("");
+  EXPECT_EQ(form.TakeChanges().log.value().caret, 34u);
 
   form.LogLine("Opened");
   form.Typed(Control::FileEdit, "C:\\fw.bin");
   changes = form.TakeChanges();
   EXPECT_TRUE(changes.texts.empty());
   EXPECT_EQ(changes.log->added, "Opened\r\n");
+  EXPECT_EQ(changes.log->caret, 42u);
   EXPECT_EQ(form.ReadText(Control::FileEdit), "C:\\fw.bin");
 
   form.SetText(Control::LogEdit, "");
@@ -75,6 +63,7 @@ TEST(FormModel, HandsTheWindowEachChangeOnceAndTheLogByWhatWasAdded) {
   changes = form.TakeChanges();
   EXPECT_TRUE(changes.log->restarted);
   EXPECT_EQ(changes.log->added, "Starting\r\n");
+  EXPECT_EQ(changes.log->caret, 10u);
   EXPECT_FALSE(form.TakeChanges().log);
 }
 
