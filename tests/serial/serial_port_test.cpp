@@ -33,7 +33,7 @@ namespace kelvo {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 using testing::Driver;
 using SteadyClock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
@@ -187,25 +187,20 @@ TEST(CallBefore, InterruptsABlockingCallAtTheDeadlineOnly) {
   char byte = 0;
   const auto read_byte = [&] { return static_cast<int>(::read(pipe_fds[0], &byte, 1)); };
   const auto start = SteadyClock::now();
-  EXPECT_EQ(CallBefore(start + milliseconds(50), read_byte), -1);
+  EXPECT_EQ(CallBefore(start + 50ms, read_byte), -1);
   EXPECT_EQ(errno, EINTR);
   const auto waited = SteadyClock::now() - start;
-  EXPECT_GE(waited, milliseconds(50));
-  EXPECT_LT(waited, milliseconds(500));
+  EXPECT_GE(waited, 50ms);
+  EXPECT_LT(waited, 500ms);
   ASSERT_EQ(::write(pipe_fds[1], "x", 1), 1);
-  EXPECT_EQ(CallBefore(SteadyClock::now() + milliseconds(50), read_byte), 1);
+  EXPECT_EQ(CallBefore(SteadyClock::now() + 50ms, read_byte), 1);
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
 }
 
 // The port's promises (serial_port.h), held against every kind of driver it meets.
-// Upper bounds allow this many ms for a loaded test machine; the faults they catch are larger.
-constexpr double kLate = 30;
-
-template <typename Duration>
-double Ms(Duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
+// Upper bounds allow this much for a loaded test machine; the faults they catch are larger.
+constexpr auto kLate = 30ms;
 
 struct Personality {
   const char* name;
@@ -226,51 +221,49 @@ class PortContract : public ::testing::TestWithParam<Personality> {
 
 // Ten bytes asked for: five come at once and five 6 ms later, then three alone. A block's write
 // on a 9600-baud line lasts its 137.5 ms and no longer, whatever the driver counts; RTS, where the
-// port switches it, covers every bit of it. Then the device vanishes. Times in ms from each call.
+// port switches it, covers every bit of it. Then the device vanishes.
 TEST_P(PortContract, ReadsAndWritesLastAsLongAsTheirBytesRtsCoversThemAndAVanishedDeviceIsFound) {
   Bytes got(10);
   ASSERT_TRUE(terminal.Write(Bytes(5, 0x55)));
   auto start = SteadyClock::now();
   SteadyClock::time_point sent{};
   std::thread late([&] {
-    std::this_thread::sleep_until(start + milliseconds(6));
+    std::this_thread::sleep_until(start + 6ms);
     terminal.Write(Bytes(5, 0x55));
     sent = SteadyClock::now();
   });
   EXPECT_EQ(port.Read(got), 10u);
   const auto returned = SteadyClock::now();
   late.join();
-  EXPECT_LT(Ms(returned - sent), kLate) << "the read waited on after its bytes had come";
+  EXPECT_LT(returned - sent, kLate) << "the read waited on after its bytes had come";
 
   ASSERT_TRUE(terminal.Write(Bytes(3, 0x15)));
   start = SteadyClock::now();
   EXPECT_EQ(port.Read(got), 3u);
-  const double waited = Ms(SteadyClock::now() - start);
-  EXPECT_GE(waited, 11);  // 1 ms a byte asked for, and 1 ms
-  EXPECT_LT(waited, 11 + kLate);
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, 11ms);  // 1 ms a byte asked for, and 1 ms
+  EXPECT_LT(waited, 11ms + kLate);
 
-  const Bytes packet(kDataPacketSize, 0x55);
-  const double line_time = Ms(kDataPacketSize * kByteTime);
+  const std::chrono::nanoseconds line_time = kDataPacketSize * kByteTime;
   start = SteadyClock::now();
-  EXPECT_EQ(port.Write(packet), packet.size());
-  const double wrote = Ms(SteadyClock::now() - start);
-  EXPECT_LT(wrote, (Paced() ? line_time : 0) + 20 + kLate);
+  EXPECT_EQ(port.Write(Bytes(kDataPacketSize, 0x55)), kDataPacketSize);
+  const auto wrote = SteadyClock::now();
+  EXPECT_LT(wrote - start, (Paced() ? line_time : 0ns) + 20ms + kLate);
   if (driver) {
-    const double first_left = Ms(driver->Departures().front() - start);
-    const double last_left = Ms(driver->Departures().back() - start);
-    EXPECT_GE(wrote, last_left) << "returned before the driver had the bytes gone";
+    const auto left = driver->Departures();
+    EXPECT_GE(wrote - left.back(), 0ns) << "returned before the driver had the bytes gone";
     // Dropped at the open, raised and dropped around the write; never where no transceiver is.
     const auto rts = driver->RtsChanges();
     ASSERT_EQ(rts.size(), Paced() ? 3u : 0u);
     if (Paced()) {
       EXPECT_TRUE(rts[1].raised);
-      EXPECT_LE(Ms(rts[1].at - start), first_left - Ms(kByteTime)) << "raised after a byte began";
+      EXPECT_GE(left.front() - rts[1].at, kByteTime) << "raised after a byte began";
       EXPECT_FALSE(rts[2].raised);
-      const double dropped = Ms(rts[2].at - start);
-      EXPECT_GE(dropped, last_left) << "dropped before the last byte had left";
-      EXPECT_GE(dropped, line_time + Ms(kByteTime)) << "dropped within the write's line time";
+      const auto after_last = rts[2].at - left.back();
+      EXPECT_GE(after_last, 0ns) << "dropped before the last byte had left";
+      EXPECT_GE(rts[2].at - start, line_time + kByteTime) << "dropped within the write's line time";
       if (GetParam().driver == Driver::kUart16550) {
-        EXPECT_LT(dropped - last_left, 2 + kLate);
+        EXPECT_LT(after_last, 2ms + kLate);
       }
     }
   }
@@ -280,7 +273,7 @@ TEST_P(PortContract, ReadsAndWritesLastAsLongAsTheirBytesRtsCoversThemAndAVanish
   EXPECT_EQ(port.Read(got), 0u);
   EXPECT_TRUE(port.Lost());
   EXPECT_EQ(port.Write(got), 0u);
-  EXPECT_LT(Ms(SteadyClock::now() - start), 200) << "a lost line moved or waited";
+  EXPECT_LT(SteadyClock::now() - start, 200ms) << "a lost line moved or waited";
 }
 
 // A USB device that stops reading stays plugged in: its bytes never leave and its driver never
@@ -298,16 +291,16 @@ TEST_P(PortContract, AWriteToADeviceThatStopsReadingGivesUpAtItsLimitAndCloseSti
   }
   auto start = SteadyClock::now();
   EXPECT_LT(port.Write(Bytes{0x04, 0x04}), 2u);
-  const double waited = Ms(SteadyClock::now() - start);
-  EXPECT_GE(waited, 300);
-  EXPECT_LT(waited, 300 + kLate);
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, 300ms);
+  EXPECT_LT(waited, 300ms + kLate);
   if (driver) {
     EXPECT_GT(driver->Discards(), 0u) << "what did not leave goes out later";
   }
 
   start = SteadyClock::now();
   port.Close();
-  EXPECT_LT(Ms(SteadyClock::now() - start), 1000);
+  EXPECT_LT(SteadyClock::now() - start, 1s);
   termios after{};
   ASSERT_EQ(::tcgetattr(terminal.MasterFd(), &after), 0);
   EXPECT_NE(::cfgetospeed(&after), static_cast<speed_t>(B9600))
