@@ -48,12 +48,18 @@ TEST(DevicePathFor, MapsOperatorNamesToDevices) {
   for (const auto& [name, path] : cases) EXPECT_EQ(DevicePathFor(name), path) << name;
 }
 
-TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortAndThePortItGivesMovesNothing) {
+// A malformed network port's name says how to name one.
+TEST(OpenLoaderPort, FailsCleanlyOnWhatIsNoPortOrNoNetworkPortNameAndThePortItGivesMovesNothing) {
   const auto open_descriptors = [] {
     return std::distance(fs::directory_iterator("/proc/self/fd"), {});
   };
   const auto before = open_descriptors();
   EXPECT_EQ(OpenLoaderPort("/dev/kelvo-no-such-port").Error(), PortError::kNoSuchPort);
+  for (const char* name : {"tcp://host", "tcp://:4000", "rfc2217://host:0", "tcp://host:65536"}) {
+    EXPECT_EQ(OpenLoaderPort(name).FailureCause(),
+              name + std::string(" is no network port: name one tcp://HOST:PORT or "
+                                 "rfc2217://HOST:PORT"));
+  }
   testing::TempFolder folder("kelvo-not-a-port");
   const std::string plain_file = folder.Path() / "plain";
   std::ofstream{plain_file};
