@@ -73,8 +73,6 @@ SerialPort OpenSession(LineDriver& driver) {
   return port;
 }
 
-// Baud rate, byte size, parity, stop bits, fBinary, fNull, fOutxCtsFlow, fOutxDsrFlow,
-// fDsrSensitivity, fInX, fOutX, fDtrControl, fRtsControl.
 std::array<DWORD, 13> Fields(const DCB& s) {
   return {s.BaudRate, s.ByteSize,     s.Parity,       s.StopBits,        s.fBinary,
           s.fNull,    s.fOutxCtsFlow, s.fOutxDsrFlow, s.fDsrSensitivity, s.fInX,
