@@ -12,19 +12,15 @@ namespace {
 
 constexpr std::uint32_t kTop = 0xFFFFFFFFu;
 
-TEST(Clock, AdvancesFiftyPerTickModuloTwoToThe32AndResets) {
-  Clock clock(kTop - 49);
-  clock.Tick();
-  EXPECT_EQ(clock.TickCount(), 0u);
-  clock.Tick();
-  EXPECT_EQ(clock.TickCount(), 50u);
-  clock.Reset();
-  EXPECT_EQ(clock.TickCount(), 0u);
-}
-
-// Counted from the reading at the call; a target that wraps past 2^32 is reached at once. The
-// ticker ticks only while the Delay sleeps, so the ticks taken are those it needed.
-TEST(Clock, DelayEndsAtTheTickThatReachesItsTarget) {
+// A delay counts from the reading at the call; a target that wraps past 2^32 is reached at once.
+// The ticker ticks only while the Delay sleeps, so the ticks taken are those it needed.
+TEST(Clock, TicksFiftyModulo2To32ResetsAndADelayEndsAtTheTickThatReachesItsTarget) {
+  Clock wrapping(kTop - 49);
+  wrapping.Tick();
+  wrapping.Tick();
+  EXPECT_EQ(wrapping.TickCount(), 50u);
+  wrapping.Reset();
+  EXPECT_EQ(wrapping.TickCount(), 0u);
   struct Case {
     std::uint32_t start, ms, ticks;
   };

@@ -17,8 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The test plays the device end of the port; each wait runs on a clock driven faster than real
 // time. Both waits poll one byte a step: the first byte read costs nothing, each later one a
-// step of 150 ms.
-TEST(Waits, EndAtAckOrNakOrTheTimeOutAndTellAReplyFromADataStream) {
+// step of 150 ms. A block's failed write is the line's loss: no delay waited for, no reply read.
+TEST(LoaderFrames, WaitsEndAtAckNakOrTimeOutTellAReplyFromDataAndABlockToALostLineGivesUp) {
   enum Wait { kReply, kHandshake };
   struct Case {
     const char* what;
@@ -67,14 +67,8 @@ TEST(Waits, EndAtAckOrNakOrTheTimeOutAndTellAReplyFromADataStream) {
     for (std::size_t n; (n = port.Read(drain)) > 0;) unread += n;
     EXPECT_EQ(unread, c.unread);
   }
-}
 
-// The write's failure is the line's loss: no delay waited for, no reply read.
-TEST(SendBlock, AFailedWriteGivesFalseWithoutDelayOrLogLine) {
-  PseudoTerminal device;
-  SerialPort port = OpenLoaderPort(device.SlavePath());
-  ASSERT_TRUE(port.IsOpen());
-  device.Close();
+  line.Close();
   SharedState shared;
   shared.ResponseDelay.store(100);  // would hang here if it were waited for: no ticker runs
   testing::WatchedForm form;

@@ -164,13 +164,5 @@ TEST_P(NetworkPortContract, ReadsAndWritesKeepThePortsPromises) {
 
 INSTANTIATE_TEST_SUITE_P(Schemes, NetworkPortContract, ::testing::Values("rfc2217", "tcp"));
 
-TEST(NetworkPort, AMalformedNameSaysHowToNameANetworkPort) {
-  for (const char* name : {"tcp://host", "tcp://:4000", "rfc2217://host:0", "tcp://host:65536"}) {
-    EXPECT_EQ(OpenLoaderPort(name).FailureCause(),
-              name + std::string(" is no network port: name one tcp://HOST:PORT or "
-                                 "rfc2217://HOST:PORT"));
-  }
-}
-
 }  // namespace
 }  // namespace kelvo

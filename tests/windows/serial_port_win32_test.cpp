@@ -25,10 +25,6 @@ using testing::WineDriver;
 // up to 4.5 ms late while bytes are arriving. The faults the upper bounds catch are far larger.
 constexpr auto kLoadAllowance = 15ms;
 
-double Ms(SteadyClock::duration duration) {
-  return std::chrono::duration<double, std::milli>(duration).count();
-}
-
 struct Personality {
   const char* name;
   std::unique_ptr<WineDriver> (*make)();
@@ -37,10 +33,6 @@ struct Personality {
   std::size_t reply_bytes;  // at least this many of a packet's reply reach the read; 0: none
   bool unplugged;           // the line goes in the middle of the reply
 };
-
-void PrintTo(const Personality& personality, std::ostream* out) {
-  *out << personality.name;
-}
 
 template <typename Driver>
 std::unique_ptr<WineDriver> Make() {
@@ -81,8 +73,6 @@ SerialPort OpenSession(LineDriver& driver) {
   return port;
 }
 
-// Baud rate, byte size, parity, stop bits, fBinary, fNull, fOutxCtsFlow, fOutxDsrFlow,
-// fDsrSensitivity, fInX, fOutX, fDtrControl, fRtsControl.
 std::array<DWORD, 13> Fields(const DCB& s) {
   return {s.BaudRate, s.ByteSize,     s.Parity,       s.StopBits,        s.fBinary,
           s.fNull,    s.fOutxCtsFlow, s.fOutxDsrFlow, s.fDsrSensitivity, s.fInX,
@@ -105,12 +95,12 @@ TEST_P(DriverContract, SetsTheLineUpSendsAPacketReadsItsReplyInTimeAndPutsTheLin
   const std::vector<std::uint8_t> packet = Packet();
   const auto start = SteadyClock::now();
   EXPECT_EQ(port.Write(packet), packet.size());
-  EXPECT_LE(Ms(SteadyClock::now() - start), Ms(packet.size() * kByteTime + 20ms));
+  EXPECT_LE(SteadyClock::now() - start, packet.size() * kByteTime + 20ms);
   // By hand, RTS is dropped at the open and raised only around the write.
   if (p.rts_by_hand) {
     ASSERT_EQ(driver->rts.size(), 3u);
     EXPECT_TRUE(!driver->rts[0].second && driver->rts[1].second && !driver->rts[2].second);
-    EXPECT_GE(Ms(driver->rts[2].first - start), Ms((packet.size() + 1) * kByteTime));
+    EXPECT_GE(driver->rts[2].first - start, (packet.size() + 1) * kByteTime);
     EXPECT_GE(driver->rts[2].first, driver->flushed);
   }
 
@@ -119,18 +109,18 @@ TEST_P(DriverContract, SetsTheLineUpSendsAPacketReadsItsReplyInTimeAndPutsTheLin
   std::vector<std::uint8_t> reply(kPacketReplySize);
   const auto reading = SteadyClock::now();
   const std::size_t got = port.Read(reply);
-  const double took = Ms(SteadyClock::now() - reading);
-  const double limit = static_cast<double>(reply.size() + 1);
+  const auto took = SteadyClock::now() - reading;
+  const std::chrono::milliseconds limit(reply.size() + 1);
   EXPECT_TRUE(p.reply_bytes > 0 ? got >= p.reply_bytes : got == 0) << got << " bytes";
   if (got < reply.size() && !port.Lost()) {
     EXPECT_GE(took, limit) << got << " bytes";
   }
-  EXPECT_LE(took, limit + Ms(kLoadAllowance)) << got << " bytes";
+  EXPECT_LE(took, limit + kLoadAllowance) << got << " bytes";
   EXPECT_EQ(port.Lost(), p.unplugged);
 
   const auto closing = SteadyClock::now();
   port.Close();
-  EXPECT_LE(Ms(SteadyClock::now() - closing), 1000.0);
+  EXPECT_LE(SteadyClock::now() - closing, 1s);
   EXPECT_EQ(std::memcmp(&driver->given.back(), &*driver->found, sizeof(DCB)), 0);
 }
 
