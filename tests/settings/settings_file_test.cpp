@@ -197,8 +197,8 @@ TEST_F(SettingsFile, ReplacingRewritesInPlaceWhereTheFolderTakesNoNewFile) {
                     fs::perm_options::remove);
   const auto replace = [&] {
     const std::vector<std::uint8_t> bytes = {'n', 'e', 'w'};
-    return "[" + ReplaceFileContents(path_.string(), bytes) + "|" +
-           ReplaceFileContents((empty / "KELVO.DAT").string(), bytes) + "]";
+    const std::string in_place = ReplaceFileContents(path_.string(), bytes);
+    return "[" + in_place + "|" + ReplaceFileContents((empty / "KELVO.DAT").string(), bytes) + "]";
   };
   EXPECT_EXIT(testing::AsOrdinaryUser(replace), ::testing::ExitedWithCode(0), "^\\[\\|.+\\]$");
   fs::permissions(dir_, fs::perms::all);
