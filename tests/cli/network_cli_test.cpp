@@ -63,8 +63,8 @@ class NetworkCli : public ::testing::TestWithParam<const char*> {
     return CliProcess({"--timeout", "30", "--port", name_, file}, folder_);
   }
 
-  testing::TempFolder folder{"kelvo-network"};
-  fs::path folder_ = folder.Path();
+  testing::TempFolder temp_folder_{"kelvo-network"};
+  fs::path folder_ = temp_folder_.Path();
   int port_ = FreePort();
   std::string name_ = GetParam() + ("://127.0.0.1:" + std::to_string(port_));
   std::optional<CliProcess> ser2net_;
