@@ -97,7 +97,11 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
   record.end = std::chrono::sys_days(std::chrono::year(2025) / 3 / 9) + std::chrono::hours(7) +
                std::chrono::minutes(5) + std::chrono::milliseconds(4900);
   record.port = "COM\\3\"\t\x01\x7F";
-  record.file = "caf\xC3\xA9 \xE9\xC3 \xED\xA0\x80\xF4\x90\x80\x80.bin";
+  // UTF-8 from its first three- and four-byte values to its last; a code page's letters, an
+  // overlong form, a surrogate, a value past U+10FFFF and a sequence cut short.
+  record.file =
+      "caf\xC3\xA9 \xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF \xE9\xC3 \xE0\x9F\xBF"
+      "\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82.bin";
   record.size = 552;
   record.outcome = TransferOutcome::kHalted;
   record.blocks = 4;
@@ -105,7 +109,10 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
   record.seconds = 61.25;
   EXPECT_EQ(cli::RecordLine(record, "1.0"),
             R"({"time":"2025-03-09T07:05:04Z","port":"COM\\3\"\u0009\u0001\u007f",)"
-            R"("file":"café \u00e9\u00c3 \u00ed\u00a0\u0080\u00f4\u0090\u0080\u0080.bin",)"
+            R"("file":"café )"
+            "\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"
+            R"( \u00e9\u00c3 \u00e0\u009f\u00bf\u00ed\u00a0\u0080\u00f4\u0090\u0080\u0080)"
+            R"(\u00e2\u0082.bin",)"
             R"("size":552,"sha256":null,"outcome":"halted","blocks":4,"errors":12,)"
             R"("seconds":61.250,"version":"1.0"})"
             "\n");

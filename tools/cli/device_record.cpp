@@ -6,41 +6,16 @@
 
 #include "image/output_file.h"
 #include "image/printf_text.h"
+#include "image/utf8_sequence.h"
 
 namespace kelvo::cli {
 namespace {
-
-// The length of the UTF-8 sequence text begins with, or 0 when it begins with none: a stray
-// continuation byte, a sequence cut short, too long for its value, or a surrogate.
-std::size_t Utf8Length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  std::size_t length = 0;
-  std::uint32_t value = 0;
-  if (byte(0) >= 0xC2 && byte(0) <= 0xDF) {
-    length = 2;
-    value = byte(0) & 0x1Fu;
-  } else if (byte(0) >= 0xE0 && byte(0) <= 0xEF) {
-    length = 3;
-    value = byte(0) & 0x0Fu;
-  } else if (byte(0) >= 0xF0 && byte(0) <= 0xF4) {
-    length = 4;
-    value = byte(0) & 0x07u;
-  }
-  if (length == 0 || text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    value = value << 6 | (byte(i) & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-  if (overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return length;
-}
 
 std::string JsonString(std::string_view text) {
   std::string json = "\"";
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const std::size_t sequence = byte < 0x80 ? 0 : Utf8Length(text.substr(i));
+    const std::size_t sequence = byte < 0x80 ? 0 : Utf8SequenceLength(text.substr(i));
     if (sequence > 0) {
       json.append(text.substr(i, sequence));
       i += sequence;
