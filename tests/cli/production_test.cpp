@@ -119,23 +119,24 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
 }
 
 // A line that does not fit (a file size limit stands for a full disk) is refused and leaves the
-// record as it was, so that the next device's line does not follow half a line.
-TEST_F(Production, ALineThatDoesNotFitLeavesNoPartOfIt) {
+// record as it was, so that the next device's line does not follow half a line; the board's
+// upload went well, but the run fails, as a board without its line is not one the line can ship.
+TEST_F(Production, ALineThatDoesNotFitLeavesNoPartOfItAndFailsTheRun) {
+  ZarqSimulator device;
   const fs::path path = directory_ / "r.jsonl";
   std::ofstream(path) << "{\"done\":1}\n";
-  const auto append = [&] {
+  const rlimit limit{fs::file_size(path) + 100, RLIM_INFINITY};  // less than a line
+  const auto run = [&] {  // in a child of a process with threads: system calls only
     ::signal(SIGXFSZ, SIG_IGN);
-    std::string why;
-    const auto record = cli::RecordFile::Open(path.string(), "", why);
-    rlimit limit{fs::file_size(path) + 10, RLIM_INFINITY}, before{};
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    if (!record || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(3);
-    const bool kept = record->Append(std::string(40, 'x') + "\n", why);
-    ::setrlimit(RLIMIT_FSIZE, &before);  // the report is a file too
-    std::fprintf(stderr, "[%d %s]", kept, why.c_str());
-    std::_Exit(0);
+    const int log = ::open("/dev/null", O_WRONLY);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::chdir(directory_.c_str()) != 0 ||
+        ::dup2(log, STDOUT_FILENO) < 0)
+      std::_Exit(3);
+    ::execl(KELVO_CLI_PATH, KELVO_CLI_PATH, "--port", device.PortPath().c_str(), "--record",
+            "r.jsonl", "app.bin", nullptr);
+    std::_Exit(4);
   };
-  EXPECT_EXIT(append(), ::testing::ExitedWithCode(0), "^\\[0 .*r\\.jsonl: File too large\\]$");
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(1), "--record .*r\\.jsonl: File too large\n");
   EXPECT_EQ(Record(), "{\"done\":1}\n");
 }
 
