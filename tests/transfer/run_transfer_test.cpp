@@ -49,7 +49,7 @@ TEST(RunScript, WritesWhatEachLineNamesInOneBurstAndLogsIt) {
       {"SEND\t01 02\n", {{0x02}}, "Sending Data SEND01 02\r\n"},
       {"SENDX 01\n", {{0x01}}, "Sending Data SENDX 01\r\n"},
       {"SEND 01\rSEND 02\n", {{0x01, 0x02}}, "Sending Data SEND 01SEND 02\r\n"},
-      {"SEND 1\200F\377 2\n", {{0x1F, 0x02}}, "Sending Data SEND 1F 2\r\n"},
+      {"SEND 1\200F\377\017 2\n", {{0x1F, 0x02}}, "Sending Data SEND 1F 2\r\n"},
       {send28 + "\n", {Bytes(28, 0x02)}, "Sending Data " + send28 + "\r\n"},
       // A refused line fails the playback, which goes on all the same.
       {send29 + "\nSEND 01\n",

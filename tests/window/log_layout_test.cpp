@@ -52,6 +52,8 @@ TEST_F(LogLayoutTest, IndexesLinesWithoutTheirEndsAndFollowsTheCaretDownAndAcros
   EXPECT_EQ(log_.Selected(), "");
   EXPECT_EQ(log_.Caret(), log_.LineStart(10));
   EXPECT_EQ(log_.Top(), 8u);
+  Add("Opened\r\n", 0);  // a line more: the view goes down with it
+  EXPECT_EQ(log_.Top(), 9u);
 
   // Started afresh on a line longer than the view: the caret stands far to the right, then back
   // at the start of a new line.

@@ -103,6 +103,7 @@ TEST_F(MainDialogTest, FormHasItsCaptionIconsAndFontSizedPlacesStylesAndTabOrder
       [&] { return Find<QLineEdit>(dialog_, "ResponseDelayEdit")->text() == "-1 ms"; }));
   auto* device = Find<QComboBox>(dialog_, "DeviceTypeCombo");  // in the table's order, unsorted
   EXPECT_EQ(device->itemText(0) + "|" + device->itemText(1), "ZARQX|ZARQ 40 - 580");
+  EXPECT_TRUE(port->isEditable() && device->isEditable());  // a port or device not listed
   // The view follows the caret sideways: a bar would hide a line.
   auto* log = Find<LogPane>(dialog_, "LogEdit");
   EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
