@@ -120,7 +120,7 @@ TEST(RecordLine, IsOneJsonObjectWhateverTheNames) {
 
 // A line that does not fit (a file size limit stands for a full disk) is refused and leaves the
 // record as it was, so that the next device's line does not follow half a line; the board's
-// upload went well, but the run fails, as a board without its line is not one the line can ship.
+// upload went well, but the run fails, so that a board missing from the record does not pass.
 TEST_F(Production, ALineThatDoesNotFitLeavesNoPartOfItAndFailsTheRun) {
   ZarqSimulator device;
   const fs::path path = directory_ / "r.jsonl";
