@@ -22,17 +22,15 @@
 #include "settings/settings_record.h"
 #include "simulator/pseudo_terminal.h"
 #include "simulator/zarq_simulator.h"
+#include "support/transfer_run.h"
 
 namespace kelvo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using ::testing::HasSubstr;
+using testing::WithTimesMasked;
 
-std::string WithoutTimes(const std::string& log) {
-  return std::regex_replace(
-      log, std::regex("(Time: )\\d\\d:\\d\\d:\\d\\d|(Elapsed: )\\d\\d:\\d\\d"), "$1$2T");
-}
 std::string SettingsFile(const Settings& settings) {
   const Bytes bytes = EncodeSettings(settings);
   return {bytes.begin(), bytes.end()};
@@ -56,7 +54,7 @@ TEST_F(CliTest, SeveralPortsLoadAtOnceShowProgressTraceTheirLinesAndEndInATable)
               HasSubstr("] 100%  block 5 / 5  errors 0  address 2020  sum "));
 
   std::map<std::string, std::string> logs;  // each port's lines, without its name
-  std::istringstream out(WithoutTimes(cli.Stdout()));
+  std::istringstream out(WithTimesMasked(cli.Stdout()));
   for (std::string line; std::getline(out, line) && !line.empty();) {
     const std::size_t colon = line.find(": ");
     ASSERT_NE(colon, std::string::npos) << line;
@@ -189,7 +187,7 @@ TEST_P(CliEnd, ExitStatusAndLogTellHowTheTransferEnded) {
   }
   EXPECT_EQ(cli.Wait(), c.status);
   EXPECT_TRUE(c.log_end.empty() ? cli.Stdout().empty()
-                                : WithoutTimes(cli.Stdout()).ends_with(c.log_end))
+                                : WithTimesMasked(cli.Stdout()).ends_with(c.log_end))
       << cli.Stdout();
   // Not a terminal: no progress line there, only what went wrong; the second signal ends the
   // line the log left open, and says nothing.

@@ -140,8 +140,8 @@ class ScriptedDevice : public PortTap {
   SharedState& shared_;
 };
 
-// What README.md's Reliability table says of the frames and the closing lines; the image as the
-// upload pads it.
+// What the user guide's Reliability table says of the frames and the closing lines; the image as
+// the upload pads it.
 void Check(const std::vector<ScriptedDevice::Frame>& frames, const Bytes& image,
            TransferOutcome outcome, const std::string& log) {
   const auto block = [&](std::size_t b) { return image.begin() + b * kBlockSize; };

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the transfer tests and the device-replies fuzz target share: a transfer run from the form,
-// image patterns, and the log and the device's frames cut down to what they compare.
+// What the transfer, command-line and fuzz tests share: a transfer run from the form, image
+// patterns, and the log and the device's frames cut down to what they compare.
 #include <algorithm>
 #include <regex>
 #include <string>
